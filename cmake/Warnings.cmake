@@ -1,0 +1,3 @@
+function(quolva_warnings target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wno-unused-parameter)
+endfunction()
