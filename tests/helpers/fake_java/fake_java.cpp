@@ -1,0 +1,90 @@
+// Stand-in for a game's bundled java.exe. It records how it was started into
+// launch_report.json beside itself (and one line per start in launch_log.jsonl), and
+// keeps running while stay_running.marker exists beside it. It never writes to its
+// standard handles: the launcher's pipe has no reader.
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+std::string utf8(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], size, nullptr, nullptr);
+    out.resize(size - 1);
+    return out;
+}
+
+std::string jsonString(const std::wstring& text) {
+    std::string out = "\"";
+    for (unsigned char c : utf8(text)) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char buf[8];
+            wsprintfA(buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+const char* handleType(HANDLE h) {
+    if (h == nullptr || h == INVALID_HANDLE_VALUE) return "invalid";
+    switch (GetFileType(h)) {
+        case FILE_TYPE_DISK: return "disk";
+        case FILE_TYPE_CHAR: return "char";
+        case FILE_TYPE_PIPE: return "pipe";
+        default: return "unknown";
+    }
+}
+
+void writeFile(const std::wstring& path, const std::string& text, bool append) {
+    HANDLE f = CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ,
+                           nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(f);
+}
+
+}  // namespace
+
+int wmain() {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring folder(self);
+    folder = folder.substr(0, folder.find_last_of(L"\\/") + 1);
+
+    wchar_t cwd[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, cwd);
+    STARTUPINFOW startup = {};
+    GetStartupInfoW(&startup);
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+
+    std::string report = "{\"command_line\": " + jsonString(GetCommandLineW()) +
+                         ", \"cwd\": " + jsonString(cwd) +
+                         ", \"pid\": " + std::to_string(GetCurrentProcessId()) +
+                         ", \"stdin\": \"" + handleType(in) + "\", \"stdout\": \"" + handleType(out) +
+                         "\", \"stderr\": \"" + handleType(err) + "\"" +
+                         ", \"stdout_is_stderr\": " + (out == err ? "true" : "false") +
+                         ", \"has_console\": " + (GetConsoleWindow() ? "true" : "false") +
+                         ", \"startup_flags\": " + std::to_string(startup.dwFlags) +
+                         ", \"show_window\": " + std::to_string(startup.wShowWindow) + "}";
+
+    const std::wstring temp = folder + L"launch_report.json.tmp";
+    writeFile(temp, report, false);
+    MoveFileExW(temp.c_str(), (folder + L"launch_report.json").c_str(), MOVEFILE_REPLACE_EXISTING);
+    writeFile(folder + L"launch_log.jsonl", report + "\n", true);
+
+    const std::wstring marker = folder + L"stay_running.marker";
+    while (GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES) Sleep(200);
+    return 0;
+}
