@@ -1,0 +1,112 @@
+#include <windows.h>
+#include <winhttp.h>
+
+#include <algorithm>
+#include <cwchar>
+
+#include "common/handles.h"
+#include "common/text.h"
+#include "patching/http_request.h"
+
+namespace {
+
+struct RequestParts {
+    std::wstring host;
+    INTERNET_PORT port = 0;
+    std::wstring target;
+    bool secure = false;
+};
+
+enum class AttemptEnd { Success, FailedAtOnce, FailedAfterContact };
+
+bool crackRequestUrl(const std::string& url, RequestParts& parts) {
+    const std::wstring wideUrl = fromUtf8(url);
+    URL_COMPONENTS components = {};
+    components.dwStructSize = sizeof(components);
+    components.dwHostNameLength = static_cast<DWORD>(-1);
+    components.dwUrlPathLength = static_cast<DWORD>(-1);
+    components.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (!WinHttpCrackUrl(wideUrl.c_str(), static_cast<DWORD>(wideUrl.size()), 0, &components))
+        return false;
+    if (!components.lpszHostName || components.dwHostNameLength == 0 || !components.lpszUrlPath ||
+        components.dwUrlPathLength == 0)
+        return false;
+
+    parts.host.assign(components.lpszHostName, components.dwHostNameLength);
+    parts.port = components.nPort;
+    std::wstring extra;
+    if (components.lpszExtraInfo && components.dwExtraInfoLength > 0)
+        extra.assign(components.lpszExtraInfo, components.dwExtraInfoLength);
+    parts.target = buildRequestTarget(
+        std::wstring(components.lpszUrlPath, components.dwUrlPathLength), extra);
+    parts.secure = components.nScheme == INTERNET_SCHEME_HTTPS;
+    return true;
+}
+
+// The owners are declared session, connection, request, so every return closes them
+// in the order request, connection, session.
+AttemptEnd attemptGet(const RequestParts& parts, std::vector<unsigned char>& out) {
+    UniqueInternet session(WinHttpOpen(kBrowserUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session) return AttemptEnd::FailedAtOnce;
+    WinHttpSetTimeouts(session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
+                       kReceiveTimeoutMs);
+
+    UniqueInternet connection(WinHttpConnect(session.get(), parts.host.c_str(), parts.port, 0));
+    if (!connection) return AttemptEnd::FailedAtOnce;
+
+    UniqueInternet request(WinHttpOpenRequest(connection.get(), L"GET", parts.target.c_str(),
+                                              nullptr, WINHTTP_NO_REFERER,
+                                              WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                              parts.secure ? WINHTTP_FLAG_SECURE : 0));
+    if (!request) return AttemptEnd::FailedAtOnce;
+
+    DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_ALWAYS;
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy,
+                     sizeof(redirectPolicy));
+    WinHttpAddRequestHeaders(request.get(), kBrowserHeaderBlock,
+                             static_cast<DWORD>(std::wcslen(kBrowserHeaderBlock)),
+                             WINHTTP_ADDREQ_FLAG_ADD);
+
+    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !WinHttpReceiveResponse(request.get(), nullptr))
+        return AttemptEnd::FailedAfterContact;
+
+    DWORD status = 0;
+    DWORD statusSize = sizeof(status);
+    WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize,
+                        WINHTTP_NO_HEADER_INDEX);
+    if (status != 200 && status != 206) return AttemptEnd::FailedAfterContact;
+
+    out.clear();
+    std::vector<unsigned char> buffer(kReadBufferSize, 0);
+    for (;;) {
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(request.get(), &available))
+            return AttemptEnd::FailedAfterContact;
+        if (available == 0) break;
+        DWORD read = 0;
+        const DWORD wanted = std::min<DWORD>(available, static_cast<DWORD>(kReadBufferSize));
+        if (!WinHttpReadData(request.get(), buffer.data(), wanted, &read))
+            return AttemptEnd::FailedAfterContact;
+        out.insert(out.end(), buffer.data(), buffer.data() + read);
+    }
+    return out.empty() ? AttemptEnd::FailedAfterContact : AttemptEnd::Success;
+}
+
+}  // namespace
+
+bool httpGet(const std::string& url, std::vector<unsigned char>& out, std::int32_t attempts) {
+    RequestParts parts;
+    if (!crackRequestUrl(url, parts)) return false;
+    if (attempts <= 0) return false;
+
+    for (std::int32_t attempt = 0; attempt < attempts; ++attempt) {
+        const AttemptEnd end = attemptGet(parts, out);
+        if (end == AttemptEnd::Success) return true;
+        if (end == AttemptEnd::FailedAfterContact) Sleep(kRetryPauseMs);
+    }
+    return false;
+}
