@@ -24,6 +24,7 @@ quolva_test_env_start() {
     if [ ! -f "$template/system.reg" ]; then
         echo "test-env: booting the template Wine prefix (once)"
         rm -rf "$template"
+        mkdir -p "$(dirname "$template")"
         WINEPREFIX="$template" wineboot -i >/dev/null 2>&1
         WINEPREFIX="$template" wineserver -w
     fi
