@@ -43,6 +43,20 @@ bool crackRequestUrl(const std::string& url, RequestParts& parts) {
     return true;
 }
 
+// The length the response declares for its body; false when it names none.
+bool declaredBodyLength(HINTERNET request, std::uint64_t& length) {
+    wchar_t text[32] = {};
+    DWORD size = sizeof(text);
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
+                             text, &size, WINHTTP_NO_HEADER_INDEX))
+        return false;
+    length = 0;
+    const wchar_t* c = text;
+    if (*c < L'0' || *c > L'9') return false;
+    for (; *c >= L'0' && *c <= L'9'; ++c) length = length * 10 + static_cast<std::uint64_t>(*c - L'0');
+    return *c == L'\0';
+}
+
 // The owners are declared session, connection, request, so every return closes them
 // in the order request, connection, session.
 AttemptEnd attemptGet(const RequestParts& parts, std::vector<unsigned char>& out) {
@@ -93,6 +107,11 @@ AttemptEnd attemptGet(const RequestParts& parts, std::vector<unsigned char>& out
             return AttemptEnd::FailedAfterContact;
         out.insert(out.end(), buffer.data(), buffer.data() + read);
     }
+    // The stack may report a connection closed mid-body as the end of the data: a body
+    // shorter than the declared length is a broken transfer, not a file.
+    std::uint64_t declared = 0;
+    if (declaredBodyLength(request.get(), declared) && declared != out.size())
+        return AttemptEnd::FailedAfterContact;
     return out.empty() ? AttemptEnd::FailedAfterContact : AttemptEnd::Success;
 }
 
