@@ -1,0 +1,58 @@
+// Shared pieces of the notification tests under Wine: scoped environment changes,
+// scratch folders, file contents, and the records of the toast recorder.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const wchar_t* name, const wchar_t* value);
+    ScopedEnvironment(const wchar_t* name, const std::wstring& value)
+        : ScopedEnvironment(name, value.c_str()) {}
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    std::wstring name_;
+    std::wstring old_;
+    bool had_ = false;
+};
+
+// A fresh folder under the temporary folder, removed with everything in it at the end.
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::wstring& path() const { return path_; }
+    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+void removeTree(const std::wstring& path);
+bool pathExists(const std::wstring& path);
+bool readBytes(const std::wstring& path, std::string& bytes);
+bool writeBytes(const std::wstring& path, const std::string& bytes);
+
+std::uint64_t unixMillisNow();
+
+// One toast the recorder saw, from its JSON line.
+struct RecordedToast {
+    std::wstring appId;
+    std::wstring xml;
+    std::wstring processAppId;
+};
+std::vector<RecordedToast> readRecordedToasts(const std::wstring& logPath);
+
+// True when the recorder answers for the toast manager class in this prefix.
+bool toastRecorderRegistered();
+
+std::wstring toWide(const std::string& utf8);
