@@ -3,6 +3,7 @@
 // keeps running while stay_running.marker exists beside it. It never writes to its
 // standard handles: the launcher's pipe has no reader.
 #include <windows.h>
+#include <winternl.h>
 
 #include <string>
 
@@ -44,6 +45,24 @@ const char* handleType(HANDLE h) {
     }
 }
 
+// The NUL device reports FILE_DEVICE_NULL as its device type, which tells it apart
+// from a console or another character device.
+bool isNulDevice(HANDLE h) {
+    if (h == nullptr || h == INVALID_HANDLE_VALUE) return false;
+    struct {
+        ULONG DeviceType;
+        ULONG Characteristics;
+    } device = {};
+    IO_STATUS_BLOCK status = {};
+    const NTSTATUS result = NtQueryVolumeInformationFile(h, &status, &device, sizeof(device),
+                                                         FileFsDeviceInformation);
+    return result == 0 && device.DeviceType == FILE_DEVICE_NULL;
+}
+
+bool isPipe(HANDLE h) {
+    return h != nullptr && h != INVALID_HANDLE_VALUE && GetFileType(h) == FILE_TYPE_PIPE;
+}
+
 void writeFile(const std::wstring& path, const std::string& text, bool append) {
     HANDLE f = CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ,
                            nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -75,11 +94,17 @@ int wmain() {
                          ", \"stdin\": \"" + handleType(in) + "\", \"stdout\": \"" + handleType(out) +
                          "\", \"stderr\": \"" + handleType(err) + "\"" +
                          ", \"stdout_is_stderr\": " + (out == err ? "true" : "false") +
+                         ", \"stdout_stderr_same_pipe\": " +
+                         (out == err && isPipe(out) ? "true" : "false") +
+                         ", \"stdin_is_nul\": " + (isNulDevice(in) ? "true" : "false") +
+                         ", \"exe\": " + jsonString(self) +
                          ", \"has_console\": " + (GetConsoleWindow() ? "true" : "false") +
                          ", \"startup_flags\": " + std::to_string(startup.dwFlags) +
                          ", \"show_window\": " + std::to_string(startup.wShowWindow) + "}";
 
-    const std::wstring temp = folder + L"launch_report.json.tmp";
+    // A per-process temporary name, so two starts racing each other never mix reports.
+    const std::wstring temp =
+        folder + L"launch_report." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
     writeFile(temp, report, false);
     MoveFileExW(temp.c_str(), (folder + L"launch_report.json").c_str(), MOVEFILE_REPLACE_EXISTING);
     writeFile(folder + L"launch_log.jsonl", report + "\n", true);
