@@ -34,14 +34,19 @@ std::uint32_t zipEntryCount(const ZipArchive& archive);
 // False for an index out of range or an entry whose name is too long.
 bool zipEntryStat(const ZipArchive& archive, std::uint32_t index, ZipEntryInfo& out);
 
-// Receives the inflated bytes in pieces; returning false aborts the extraction.
+// Receives the inflated bytes in pieces of 1 to kZipSinkPieceSize bytes; returning false
+// aborts the extraction.
+constexpr std::size_t kZipSinkPieceSize = 256 * 1024;
 using ZipSink = std::function<bool(const unsigned char* bytes, std::size_t count)>;
 
 // Inflates one file entry through a fixed-size buffer into the sink. True only when
 // the whole entry was delivered and its size and CRC-32 match the archive's record.
+// Directory entries, encrypted entries and methods other than 0 and 8 give false; so
+// does a sink that throws. Bytes already delivered before a failure are not taken back.
 bool zipExtractToSink(const ZipArchive& archive, std::uint32_t index, const ZipSink& sink);
 // Inflates one file entry into memory; refuses (false) entries whose declared size
-// exceeds maxSize before inflating anything.
+// exceeds maxSize, or more than their compressed bytes could inflate to, before
+// allocating or inflating anything. On failure `out` is left empty.
 bool zipExtractToHeap(const ZipArchive& archive, std::uint32_t index,
                       std::vector<unsigned char>& out, std::uint64_t maxSize);
 void zipClose(ZipArchive& archive);
