@@ -1,5 +1,6 @@
 // Shared helpers of the zip reader tests: fixture loading, the fixtures' content
-// generator, and a minimal writer of stored archives for cases too big for a fixture.
+// generator, sink collection, and a minimal writer of stored archives for cases too big
+// for a fixture.
 #pragma once
 
 #include "zip/zip_reader.h"
@@ -28,6 +29,27 @@ inline Bytes content(const std::string& seed, std::size_t size) {
 inline Bytes readFixture(const std::string& name) {
     std::ifstream in(std::string(QUOLVA_SOURCE_DIR) + "/tests/fixtures/zip/" + name, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline std::uint32_t crcOf(const Bytes& b) {
+    return static_cast<std::uint32_t>(crc32(0, b.data(), static_cast<uInt>(b.size())));
+}
+
+// What a sink saw: the bytes in order and the size of every piece.
+struct SinkResult {
+    bool ok = false;
+    Bytes bytes;
+    std::vector<std::size_t> pieces;
+};
+
+inline SinkResult extractBySink(const ZipArchive& archive, std::uint32_t index) {
+    SinkResult r;
+    r.ok = zipExtractToSink(archive, index, [&](const unsigned char* p, std::size_t n) {
+        r.pieces.push_back(n);
+        r.bytes.insert(r.bytes.end(), p, p + n);
+        return true;
+    });
+    return r;
 }
 
 // The archive reads its bytes in place, so both live together and never move.
