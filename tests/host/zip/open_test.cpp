@@ -33,7 +33,9 @@ TEST_P(GoodArchiveTest, StatsAndExtractsEveryEntryBothWays) {
         EXPECT_EQ(info.uncompressedSize, want.size);
         EXPECT_EQ(info.dosDate, kFixtureDosDate);
         EXPECT_EQ(info.dosTime, kFixtureDosTime);
-        if (want.method == 0) EXPECT_EQ(info.compressedSize, want.size);
+        if (want.method == 0) {
+            EXPECT_EQ(info.compressedSize, want.size);
+        }
 
         const Bytes original = want.isDirectory ? Bytes() : content(want.seed, want.size);
         EXPECT_EQ(info.crc32, crcOf(original));
