@@ -1,0 +1,91 @@
+#include "stand_in.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+
+#include "launcher/launch.h"
+#include "support/child.h"
+
+std::wstring scratchFolder(const std::wstring& name) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = std::wstring(temp) + L"quolva_process\\" + name;
+    std::wstring from = folder + L'\0';
+    SHFILEOPSTRUCTW op = {};
+    op.wFunc = FO_DELETE;
+    op.pFrom = from.c_str();
+    op.fFlags = FOF_NO_UI;
+    SHFileOperationW(&op);
+    SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    return folder;
+}
+
+std::wstring placeSleeper(const std::wstring& folder, const std::wstring& fileName) {
+    const std::wstring path = folder + L"\\" + fileName;
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        CopyFileW(helperPath(L"sleeper.exe").c_str(), path.c_str(), TRUE);
+    return path;
+}
+
+std::wstring gameCommandLine(const std::wstring& exePath, const std::wstring& mainClass) {
+    return buildJavaCommandLine(exePath, mainClass);
+}
+
+std::string uniqueMainClass(const std::string& name) {
+    return "org.quolva.test" + std::to_string(GetCurrentProcessId()) + "." + name + ".Main";
+}
+
+StandIn::~StandIn() {
+    end();
+}
+
+bool StandIn::start(const std::wstring& commandLine) {
+    end();
+    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &info))
+        return false;
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    id_ = info.dwProcessId;
+    return true;
+}
+
+void StandIn::end() {
+    if (!process_) return;
+    if (running()) TerminateProcess(process_, 99);
+    WaitForSingleObject(process_, 5000);
+    CloseHandle(process_);
+    process_ = nullptr;
+}
+
+bool StandIn::running() const {
+    return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+DWORD StandIn::exitCode() const {
+    DWORD code = STILL_ACTIVE;
+    if (process_) GetExitCodeProcess(process_, &code);
+    return code;
+}
+
+std::vector<std::uint32_t> inSnapshotOrder(const std::vector<std::uint32_t>& ids) {
+    std::vector<std::uint32_t> ordered;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return ordered;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (std::find(ids.begin(), ids.end(), entry.th32ProcessID) != ids.end())
+            ordered.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    return ordered;
+}
