@@ -142,8 +142,14 @@ class _Handler(socketserver.BaseRequestHandler):
         if "connection" not in names:
             head.append("Connection: close" if close else "Connection: keep-alive")
         block = ("\r\n".join(head) + "\r\n\r\n").encode("latin-1")
+        if reset == "status":
+            self.sock.sendall(b"HTTP/1.1 2")
+            time.sleep(0.1)
+            self._reset()
         if reset == "headers":
-            self.sock.sendall(block[: max(1, len(block) // 2)])
+            # The status line and half a header line: nothing that ends the header block
+            # or gives a length.
+            self.sock.sendall(f"HTTP/1.1 {status} {reason}\r\nContent-Ty".encode("latin-1"))
             time.sleep(0.1)
             self._reset()
         self.sock.sendall(block)
@@ -239,8 +245,20 @@ class OriginServer:
         self.stopped = threading.Event()
 
     # -- control ---------------------------------------------------------------------
-    def start(self):
-        self._servers.append(_TcpServer(("127.0.0.1", self.port), socket.AF_INET, self))
+    def start(self, bind_wait=0.0):
+        """Starts serving. Port 0 picks a free port (read .port afterwards). While the
+        port is taken, retries for up to `bind_wait` seconds, then raises OSError."""
+        deadline = time.monotonic() + bind_wait
+        while True:
+            try:
+                first = _TcpServer(("127.0.0.1", self.port), socket.AF_INET, self)
+                break
+            except OSError:
+                if time.monotonic() >= deadline:
+                    raise
+                time.sleep(0.5)
+        self._servers.append(first)
+        self.port = first.server_address[1]
         try:
             self._servers.append(_TcpServer(("::1", self.port), socket.AF_INET6, self))
         except OSError:
