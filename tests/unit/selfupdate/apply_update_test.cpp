@@ -153,7 +153,7 @@ TEST_F(ApplyUpdate, MovesAsSoonAsTheOldLauncherEnds) {
 TEST_F(ApplyUpdate, RetriesEveryThreeSecondsWhileTheTargetIsHeld) {
     ChildProcess holder;
     const std::wstring ready = folder_ + L"holding";
-    ASSERT_TRUE(startChild(L"hold_then_exit", {target_, ready, L"3500"}, holder));
+    ASSERT_TRUE(startChild(L"hold_then_exit", {target_, ready, L"4500"}, holder));
     ASSERT_TRUE(waitForFile(ready, 15000));
 
     // 2 s pause, a first try while the file is held, 3 s pause, a second try after it.
