@@ -137,7 +137,7 @@ class _Handler(socketserver.BaseRequestHandler):
         names = {name.lower() for name, _ in extra}
         head += [f"{name}: {value}" for name, value in extra]
         if "content-length" not in names:
-            head.append(f"Content-Length: {step.get('content_length', len(body))}")
+            head.append(f"Content-Length: {int(step.get('content_length', len(body)))}")
         close = bool(step.get("close")) or "cut_after" in step or "content_length" in step
         if "connection" not in names:
             head.append("Connection: close" if close else "Connection: keep-alive")
