@@ -5,6 +5,7 @@ Cost per test: a fresh prefix is a hard-linked copy of the session's base prefix
 (a fraction of a second); the first Wine start in it also starts its wineserver
 (about a second), later starts take about 0.3 s.
 """
+import fcntl
 import itertools
 import os
 import shutil
@@ -20,12 +21,14 @@ import pytest
 REPO = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(REPO / "tests" / "support"))
 
+import netns  # noqa: E402
 import pki as pki_module  # noqa: E402
 from origin_server import OriginServer  # noqa: E402
 
 WINE_PREFIX_SCRIPT = REPO / "scripts" / "wine-prefix"
 DOWNLOAD_PORT = 18443
 STORAGE_PORT = 18444
+PORT_LOCK = "/tmp/quolva-origin-ports.lock"
 PORT_WAIT_SECONDS = float(os.environ.get("QUOLVA_PORT_WAIT_SECONDS", "120"))
 
 _BASE_ENV = {
@@ -34,6 +37,12 @@ _BASE_ENV = {
     "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
 }
 _prefix_numbers = itertools.count(1)
+
+
+def pytest_configure(config):
+    """Gives the run a loopback of its own (tests/support/netns.py), so the fixed ports
+    18443 and 18444 never meet another run's servers; QUOLVA_NETNS=0 turns it off."""
+    netns.isolate()
 
 
 def _kill_pid(pid, grace=2.0):
@@ -247,6 +256,8 @@ class Pki:
         self.key = self.dir / "localhost.key"
         self.untrusted_cert = self.dir / "untrusted-localhost.pem"
         self.untrusted_key = self.dir / "untrusted-localhost.key"
+        self.wronghost_cert = self.dir / "wronghost.pem"
+        self.wronghost_key = self.dir / "wronghost.key"
 
     @property
     def tls(self):
@@ -255,6 +266,10 @@ class Pki:
     @property
     def untrusted_tls(self):
         return (str(self.untrusted_cert), str(self.untrusted_key))
+
+    @property
+    def wronghost_tls(self):
+        return (str(self.wronghost_cert), str(self.wronghost_key))
 
 
 @pytest.fixture(scope="session")
@@ -346,6 +361,19 @@ def origin_servers(pki, tmp_path):
     trusted localhost certificate. Waits up to QUOLVA_PORT_WAIT_SECONDS (120) for a
     port another run holds. Stopped at teardown."""
     servers = []
+    # Every run on this machine takes the same lock before binding the fixed ports, so
+    # concurrent runs queue for them in turn instead of racing.
+    lock = open(PORT_LOCK, "w")
+    deadline = time.monotonic() + PORT_WAIT_SECONDS
+    while True:
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            break
+        except OSError:
+            if time.monotonic() > deadline:
+                lock.close()
+                pytest.fail(f"another test run kept {PORT_LOCK} for {PORT_WAIT_SECONDS:.0f} s")
+            time.sleep(0.2)
     try:
         for name, port in (("download", DOWNLOAD_PORT), ("storage", STORAGE_PORT)):
             root = tmp_path / name
@@ -355,7 +383,7 @@ def origin_servers(pki, tmp_path):
             try:
                 # The ports are built into game.exe, so a concurrent run on this
                 # machine holding them is waited for rather than worked around.
-                servers.append(server.start(bind_wait=PORT_WAIT_SECONDS))
+                servers.append(server.start(bind_wait=max(5.0, deadline - time.monotonic())))
             except OSError as error:
                 holder = subprocess.run(["ss", "-ltnp", f"sport = :{port}"], capture_output=True,
                                         text=True).stdout
@@ -364,6 +392,7 @@ def origin_servers(pki, tmp_path):
     finally:
         for server in servers:
             server.stop()
+        lock.close()
 
 
 @pytest.fixture
