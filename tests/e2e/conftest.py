@@ -82,7 +82,8 @@ class RunResult:
         return self.returncode is None
 
     def __repr__(self):
-        return f"RunResult(returncode={self.returncode}, seconds={self.seconds:.2f}, stdout={self.stdout[-300:]!r})"
+        return (f"RunResult(returncode={self.returncode}, seconds={self.seconds:.2f}, "
+                f"stdout={self.stdout[-300:]!r}, stderr={self.stderr[-300:]!r})")
 
 
 class WinePrefix:
