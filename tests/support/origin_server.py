@@ -38,6 +38,18 @@ _REASONS = {200: "OK", 206: "Partial Content", 301: "Moved Permanently", 302: "F
 _MAX_HEADER_BYTES = 65536
 
 
+def _loggable(step):
+    """The step as it goes into a request record: bytes bodies become their length, so
+    a record is always JSON."""
+    if isinstance(step, dict):
+        return {k: _loggable(v) for k, v in step.items()}
+    if isinstance(step, (list, tuple)):
+        return [_loggable(v) for v in step]
+    if isinstance(step, (bytes, bytearray)):
+        return f"<{len(step)} bytes>"
+    return step
+
+
 class _Abort(Exception):
     """The behaviour ended the connection on purpose."""
 
@@ -120,14 +132,14 @@ class _Handler(socketserver.BaseRequestHandler):
         }
         step, route = self.origin._choose(target, split.path)
         record["route"] = route
-        record["response"] = step
+        record["response"] = _loggable(step)
         self.origin._record(record)
         keep = lowered.get("connection", "").lower() != "close" and version == "HTTP/1.1"
         return self._respond(method, split.path, step) and keep
 
     def _respond(self, method, path, step):
         if "stall" in step:
-            time.sleep(float(step["stall"]))
+            self._wait(step["stall"])
         reset = step.get("reset")
         if reset == "before":
             self._reset()
@@ -156,7 +168,7 @@ class _Handler(socketserver.BaseRequestHandler):
         if method == "HEAD":
             return not close
         if "stall_body" in step:
-            time.sleep(float(step["stall_body"]))
+            self._wait(step["stall_body"])
         if "cut_after" in step:
             self.sock.sendall(body[: int(step["cut_after"])])
             time.sleep(0.1)
@@ -168,6 +180,12 @@ class _Handler(socketserver.BaseRequestHandler):
             time.sleep(0.1)
             raise _Abort()
         return not close
+
+    def _wait(self, seconds):
+        # A stall ends early, without an answer, when the server stops: a stopped
+        # server never answers, and its test does not wait out the stall.
+        if self.origin.stopped.wait(float(seconds)):
+            raise _Abort()
 
     def _resolve(self, path, step):
         extra = step.get("headers", [])
@@ -238,6 +256,7 @@ class OriginServer:
             self.tls_context.load_cert_chain(tls[0], tls[1])
         self._lock = threading.Lock()
         self._counters = {}
+        self._routes_generation = None
         self._connections = 0
         self._servers = []
         self._threads = []
@@ -290,6 +309,13 @@ class OriginServer:
     def __exit__(self, *exc):
         self.stop()
 
+    def set_routes(self, routes):
+        """Replaces every route given in code by `routes` ({key: behaviour}) and
+        restarts all sequences."""
+        with self._lock:
+            self.routes = dict(routes)
+            self._counters = {}
+
     def set_route(self, path, behaviour):
         """Answers `path` (a path, or a full target with its query) with `behaviour`;
         None removes the route. Setting a route restarts its sequence."""
@@ -337,10 +363,18 @@ class OriginServer:
         routes = dict(self.routes)
         if self.routes_file and os.path.exists(self.routes_file):
             try:
+                stat = os.stat(self.routes_file)
                 with open(self.routes_file, encoding="utf-8") as f:
                     routes.update(json.load(f))
             except (OSError, ValueError):
-                pass  # half-written file: use the routes given in code until it is whole
+                return routes  # half-written file: use the routes given in code until it is whole
+            # Every new writing of the file starts its sequences over, even with the
+            # same text: a test that writes its routes expects its own first step.
+            generation = (stat.st_mtime_ns, stat.st_size, stat.st_ino)
+            with self._lock:
+                if generation != self._routes_generation:
+                    self._routes_generation = generation
+                    self._counters = {}
         return routes
 
     def _choose(self, target, path):
@@ -351,10 +385,14 @@ class OriginServer:
                 break
         else:
             return {}, None
+        if isinstance(behaviour, list):
+            behaviour = {"sequence": behaviour}
         if "sequence" not in behaviour:
             return behaviour, key
         steps = behaviour["sequence"]
-        counter_key = (key, json.dumps(behaviour, sort_keys=True))
+        if not steps:
+            return {}, key
+        counter_key = (key, json.dumps(behaviour, sort_keys=True, default=repr))
         with self._lock:
             n = self._counters.get(counter_key, 0)
             self._counters[counter_key] = n + 1
