@@ -16,7 +16,7 @@ quolva_test_env_start() {
     local build="$1"
     export QUOLVA_BUILD_DIR="$build"
     export WINEDEBUG=-all
-    export WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     export QUOLVA_PKI_DIR="$build/pki"
     /usr/bin/python3 "$ROOT/tests/support/pki.py" "$QUOLVA_PKI_DIR" >/dev/null || return 1
 
