@@ -12,6 +12,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 from pathlib import Path
@@ -43,6 +44,13 @@ def pytest_configure(config):
     """Gives the run a loopback of its own (tests/support/netns.py), so the fixed ports
     18443 and 18444 never meet another run's servers; QUOLVA_NETNS=0 turns it off."""
     netns.isolate()
+    # A run ended from outside (timeout, CI cancel) still tears its fixtures down, so no
+    # prefix, wineserver or Xvfb of it is left behind.
+    signal.signal(signal.SIGTERM, _interrupt)
+
+
+def _interrupt(signum, frame):
+    raise KeyboardInterrupt(f"signal {signum}")
 
 
 def _kill_pid(pid, grace=2.0):
@@ -171,16 +179,27 @@ class WinePrefix:
     def run(self, exe, *args, timeout=60, cwd=None, env=None):
         """Runs exe under Wine and waits up to `timeout` seconds. `wine prog.exe`
         returns the Windows exit code modulo 256, also for GUI-subsystem programs
-        (wine waits for them). On timeout the process is killed and returncode is None."""
+        (wine waits for them). On timeout the process is killed and returncode is None.
+
+        Output goes to files, and the wait is for the process, not for the end of its
+        output: a program Wine starts from it (the game a launcher starts) inherits
+        the unix stderr and may keep it open long after the program ended."""
         started = time.monotonic()
-        process = self.start(exe, *args, cwd=cwd, env=env)
-        try:
-            out, err = process.communicate(timeout=timeout)
-            code = process.returncode
-        except subprocess.TimeoutExpired:
-            _kill_pid(process.pid, grace=0.5)
-            out, err = process.communicate()
-            code = None
+        full_env = self.env
+        full_env.update(env or {})
+        with tempfile.TemporaryFile() as out_file, tempfile.TemporaryFile() as err_file:
+            process = subprocess.Popen(self._command(exe, args), env=full_env, cwd=cwd,
+                                       stdin=subprocess.DEVNULL, stdout=out_file, stderr=err_file)
+            self._processes.append(process)
+            try:
+                code = process.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                _kill_pid(process.pid, grace=0.5)
+                process.wait()
+                code = None
+            out_file.seek(0)
+            err_file.seek(0)
+            out, err = out_file.read(), err_file.read()
         return RunResult(code, out.decode("utf-8", "replace"), err.decode("utf-8", "replace"),
                          time.monotonic() - started)
 
