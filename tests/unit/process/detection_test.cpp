@@ -143,7 +143,8 @@ TEST(FindRunningGameProcesses, NeverListsTheSearchingProcessItself) {
     CreateDirectoryW((folder + L"\\self").c_str(), nullptr);
     ASSERT_TRUE(CopyFileW(thisExecutablePath().c_str(), selfAsJava.c_str(), FALSE));
     StandIn searcher;
-    ASSERT_TRUE(searcher.start(L"\"" + selfAsJava + L"\" --quolva-child=search_from_java " + fromUtf8(key)));
+    ASSERT_TRUE(searcher.start(L"\"" + selfAsJava + L"\" --quolva-child=search_from_java " + fromUtf8(key),
+                               false));
     ASSERT_EQ(WaitForSingleObject(searcher.handle(), 30000), WAIT_OBJECT_0);
     EXPECT_EQ(searcher.exitCode(), 11u);
 }

@@ -42,20 +42,40 @@ StandIn::~StandIn() {
     end();
 }
 
-bool StandIn::start(const std::wstring& commandLine) {
+namespace {
+
+bool waitUntilSleeperIsReady(std::uint32_t id, HANDLE process) {
+    const std::wstring name = L"Local\\quolva_sleeper_" + std::to_wstring(id);
+    for (int i = 0; i < 200; ++i) {
+        HANDLE ready = OpenEventW(SYNCHRONIZE, FALSE, name.c_str());
+        if (ready) {
+            CloseHandle(ready);
+            return true;
+        }
+        if (WaitForSingleObject(process, 50) == WAIT_OBJECT_0) return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool StandIn::start(const std::wstring& commandLine, bool isSleeper) {
     end();
     std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back(L'\0');
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+    // No console: Wine gives a console program started with CREATE_NO_WINDOW a console
+    // host of its own, which can outlive a stand-in terminated early and keep the test
+    // run's output open.
+    if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
                         nullptr, &startup, &info))
         return false;
     CloseHandle(info.hThread);
     process_ = info.hProcess;
     id_ = info.dwProcessId;
-    return true;
+    return !isSleeper || waitUntilSleeperIsReady(id_, process_);
 }
 
 void StandIn::end() {

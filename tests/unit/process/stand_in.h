@@ -28,7 +28,8 @@ public:
     StandIn(const StandIn&) = delete;
     StandIn& operator=(const StandIn&) = delete;
 
-    bool start(const std::wstring& commandLine);
+    // Starts it without a console and, for the sleeper, waits until it is fully started.
+    bool start(const std::wstring& commandLine, bool isSleeper = true);
     // Terminates it (exit code 99) if still running, waits, and lets go of the handle, so
     // that its id is no longer in use.
     void end();
