@@ -58,16 +58,6 @@ def game_processes(prefix):
     return found
 
 
-def run_launcher(prefix, launcher, timeout=120):
-    """Runs the launcher and returns its exit code (None when it did not end in time).
-    It waits for the process only: a game it started keeps the output pipes open."""
-    process = prefix.start(launcher)
-    try:
-        return process.wait(timeout=timeout)
-    except Exception:
-        return None
-
-
 def wait_for(condition, timeout):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
@@ -88,7 +78,8 @@ def running_game(prefix, download_server, install_fake_java, build_dir):
     java = install_fake_java(folder, stay_running=True)
 
     serve_manifest(download_server, 0)
-    assert run_launcher(prefix, launcher) == 0
+    first = prefix.run(launcher, timeout=120)
+    assert first.returncode == 0, first
     report = java.wait_report()
     assert report is not None, "the first run did not start the game"
     assert KOVA_CLASS in report["command_line"]
@@ -106,13 +97,13 @@ def test_no_keeps_the_running_game_and_installs_nothing(prefix, download_server,
     serve_manifest(download_server, 1)
 
     answer = answer_dialog(CAPTION, button="no")
-    exit_code = run_launcher(prefix, launcher)
+    result = prefix.run(launcher, timeout=120)
     code, seen = answer.result()
 
     assert code == 0, seen
     assert seen["caption"] == CAPTION
     assert seen["text"] == prompt_text(report["pid"])
-    assert exit_code == 0
+    assert result.returncode == 0, result
     assert len(download_server.requests_for(MANIFEST)) >= 1
     assert download_server.requests_for(KOVA_PATCH) == []
     assert not prefix.host_path("C:\\Quolva\\kova\\pmzlib\\game.jar").exists()
@@ -130,12 +121,12 @@ def test_yes_closes_the_game_installs_the_patch_and_starts_it_again(prefix, down
     serve_manifest(download_server, 1)
 
     answer = answer_dialog(CAPTION, button="yes")
-    exit_code = run_launcher(prefix, launcher)
+    result = prefix.run(launcher, timeout=120)
     code, seen = answer.result()
 
     assert code == 0, seen
     assert seen["text"] == prompt_text(report["pid"])
-    assert exit_code == 0
+    assert result.returncode == 0, result
     assert len(download_server.requests_for(KOVA_PATCH)) == 1
     assert prefix.host_path("C:\\Quolva\\kova\\pmzlib\\game.jar").read_bytes() == b"patched"
     assert (prefix.user_dir / "Quolva" / "kova.txt").read_text().strip() == "1"
