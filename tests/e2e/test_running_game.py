@@ -7,7 +7,6 @@ own folder has it; the patch goes to the install root C:\\Quolva\\.
 """
 import base64
 import io
-import json
 import time
 import zipfile
 from pathlib import Path

@@ -46,13 +46,13 @@ bool waitUntilIdIsFree(std::uint32_t id) {
     return false;
 }
 
-// The box is found as soon as it has its caption; its styles are final once it shows.
-bool waitUntilVisible(HWND window) {
-    for (int i = 0; i < 100; ++i) {
-        if (IsWindowVisible(window)) return true;
-        Sleep(50);
-    }
-    return false;
+// The box can be found as soon as it has its caption, a moment before its text is set;
+// once it shows, the text is there.
+std::wstring shownText(const MessageBoxSeen& box) {
+    for (int i = 0; i < 100 && !IsWindowVisible(box.window); ++i) Sleep(50);
+    wchar_t text[4096] = {};
+    GetWindowTextW(GetDlgItem(box.window, 0xFFFF), text, 4096);
+    return text;
 }
 
 // When the process ended, in 100 ns units.
@@ -123,11 +123,11 @@ TEST_F(ClosePromptTest, NamesBothCopiesAndNoLeavesThemRunning) {
     ASSERT_TRUE(startPrompt(L"close_prompt_result", child));
     MessageBoxSeen box;
     ASSERT_TRUE(waitForMessageBox(caption_, 30000, box));
-    ASSERT_TRUE(waitUntilVisible(box.window));
+    const std::wstring text = shownText(box);
     const std::wstring firstLine = kTextHead + L"2" + kTextMiddle + std::to_wstring(order[0]) + L", " +
                                    std::to_wstring(order[1]) + L").";
-    EXPECT_EQ(box.text.substr(0, box.text.find(L'\n')), firstLine);
-    EXPECT_EQ(box.text, kTextHead + L"2" + kTextMiddle + std::to_wstring(order[0]) + L", " +
+    EXPECT_EQ(text.substr(0, text.find(L'\n')), firstLine);
+    EXPECT_EQ(text, kTextHead + L"2" + kTextMiddle + std::to_wstring(order[0]) + L", " +
                             std::to_wstring(order[1]) + kTextTail);
     // Yes and No only, no owner. (Wine 8 does not show MB_TOPMOST in the box's styles.)
     EXPECT_TRUE(GetDlgItem(box.window, IDYES));
@@ -176,7 +176,8 @@ TEST_F(ClosePromptTest, ACopyFoundAgainAfterThePauseStopsAndNotifies) {
     ASSERT_TRUE(startPrompt(L"close_prompt_result", child));
     MessageBoxSeen box;
     ASSERT_TRUE(waitForMessageBox(caption_, 30000, box));
-    EXPECT_EQ(box.text.substr(0, box.text.find(L'\n')),
+    const std::wstring text = shownText(box);
+    EXPECT_EQ(text.substr(0, text.find(L'\n')),
               kTextHead + L"1" + kTextMiddle + std::to_wstring(listed.id()) + L").");
     ASSERT_TRUE(latecomer.start(copyCommandLine()));
     ASSERT_TRUE(clickMessageBoxButton(box, IDYES));
