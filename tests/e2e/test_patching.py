@@ -6,14 +6,13 @@ user's profile, then the game started.
 The stand-in java.exe reaches the game folder only through the patch, so a launch
 report proves both the unpacking and the start. Notifications are not looked at here.
 """
-import io
 import os
 import socket
 import time
-import zipfile
 from pathlib import Path
 
 import pytest
+from patches import patch_archive
 
 MANIFEST = "/download/checkpatch.txt"
 KOVA_PATCH = "/gro/new/patch.zip"
@@ -23,14 +22,6 @@ BELU_CLASS = "com.orvexa.zephyn.DesktopLauncher"
 PORTS = (18443, 18444)
 PORT_WAIT_SECONDS = float(os.environ.get("QUOLVA_PORT_WAIT_SECONDS", "120"))
 
-
-def patch_archive(files):
-    """A patch.zip of {entry name: bytes}; a name ending in '/' is a folder entry."""
-    out = io.BytesIO()
-    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as archive:
-        for name, data in files.items():
-            archive.writestr(name, data)
-    return out.getvalue()
 
 
 def serve(server, url_path, data):

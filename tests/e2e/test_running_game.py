@@ -6,12 +6,11 @@ The launcher lies in a Kova folder with the stand-in java.exe beside it, as a ga
 own folder has it; the patch goes to the install root C:\\Quolva\\.
 """
 import base64
-import io
 import time
-import zipfile
 from pathlib import Path
 
 import pytest
+from patches import patch_archive
 
 MANIFEST = "/download/checkpatch.txt"
 KOVA_PATCH = "/gro/new/patch.zip"
@@ -26,13 +25,6 @@ TEXT_TAIL = (").\nC\u1ea7n \u0111\u00f3ng game \u0111\u1ec3 c\u1eadp nh\u1eadt p
 def prompt_text(pid):
     return ("Ph\u00e1t hi\u1ec7n 1 c\u1eeda s\u1ed5 game \u0111ang ch\u1ea1y (PID: " + str(pid) + TEXT_TAIL)
 
-
-def patch_archive(files):
-    out = io.BytesIO()
-    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as archive:
-        for name, data in files.items():
-            archive.writestr(name, data)
-    return out.getvalue()
 
 
 def serve_manifest(server, number):

@@ -10,15 +10,14 @@ The game is Kova (no game keyword in C:\\Quolva), with the stand-in java.exe und
 C:\\Quolva\\kova, where the launcher looks when its own folder has no runtime.
 """
 import base64
-import io
 import os
 import re
 import struct
 import time
-import zipfile
 from pathlib import Path
 
 import pytest
+from patches import patch_archive
 
 MANIFEST = "/download/checkpatch.txt"
 KOVA_PATCH = "/gro/new/patch.zip"
@@ -49,14 +48,6 @@ def launcher_builds(build_dir):
     assert file_version(b)[3] == 2 and file_version(a)[3] != 2, (file_version(a), file_version(b))
     return a, b
 
-
-def patch_archive(files):
-    """A patch.zip holding the given {entry name: bytes}, deflated."""
-    out = io.BytesIO()
-    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as archive:
-        for name, data in files.items():
-            archive.writestr(name, data)
-    return out.getvalue()
 
 
 def serve_patch(server, number, files):
