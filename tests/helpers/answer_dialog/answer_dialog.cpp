@@ -1,8 +1,10 @@
-// answer_dialog.exe --caption TEXT | --caption-file UTF8FILE  --button yes|no|ok|cancel
-//                   [--timeout-ms N] [--out FILE]
+// answer_dialog.exe --caption TEXT | --caption-file UTF8FILE | --caption-utf8-hex HEX
+//                   --button yes|no|ok|cancel [--timeout-ms N] [--out FILE] [--screenshot-hint]
 // Waits for a top-level dialog whose caption is exactly TEXT, writes {caption, text,
 // buttons} as UTF-8 JSON to FILE, then presses the button through window messages, so
-// the answer never depends on where the box sits on the screen.
+// the answer never depends on where the box sits on the screen. --screenshot-hint adds
+// the box's screen rectangle to the JSON and waits half a second before pressing, so a
+// test that sees FILE appear can photograph the box.
 // Exit codes: 0 answered, 1 no such dialog before the timeout, 2 bad arguments,
 // 3 the dialog has no such button, 4 the dialog stayed open after the click.
 #include <windows.h>
@@ -59,14 +61,39 @@ bool readUtf8File(const std::wstring& path, std::wstring& text) {
     return true;
 }
 
+// Hex digits of UTF-8 bytes ("4ce1bb97" is "Lỗ"): a caption that no command-line
+// conversion can change on its way in.
+bool fromUtf8Hex(const std::wstring& hex, std::wstring& text) {
+    if (hex.size() % 2 != 0) return false;
+    std::string bytes;
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        wchar_t pair[3] = {hex[i], hex[i + 1], 0};
+        wchar_t* end = nullptr;
+        const unsigned long value = wcstoul(pair, &end, 16);
+        if (end != pair + 2) return false;
+        bytes += static_cast<char>(value);
+    }
+    text.clear();
+    if (bytes.empty()) return true;
+    const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
+                                         static_cast<int>(bytes.size()), nullptr, 0);
+    if (size <= 0) return false;
+    text.resize(size);
+    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], size);
+    return true;
+}
+
+// Written aside and moved into place: a test polling for the file never reads half of it.
 bool writeUtf8File(const std::wstring& path, const std::string& text) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    const std::wstring staged = path + L".tmp";
+    HANDLE f = CreateFileW(staged.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
     const BOOL ok = WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     CloseHandle(f);
-    return ok && written == text.size();
+    return ok && written == text.size() &&
+           MoveFileExW(staged.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
 std::wstring windowText(HWND window) {
@@ -135,11 +162,21 @@ bool waitClosed(HWND dialog, DWORD ms) {
 int wmain(int argc, wchar_t** argv) {
     std::wstring caption, button, out;
     bool haveCaption = false;
+    bool screenshotHint = false;
     DWORD timeoutMs = 30000;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::wstring name = argv[i], value = argv[i + 1];
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring name = argv[i];
+        if (name == L"--screenshot-hint") {
+            screenshotHint = true;
+            continue;
+        }
+        if (i + 1 >= argc) return 2;
+        const std::wstring value = argv[++i];
         if (name == L"--caption") {
             caption = value;
+            haveCaption = true;
+        } else if (name == L"--caption-utf8-hex") {
+            if (!fromUtf8Hex(value, caption)) return 2;
             haveCaption = true;
         } else if (name == L"--caption-file") {
             if (!readUtf8File(value, caption)) return 2;
@@ -155,7 +192,7 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
     const int id = buttonId(button);
-    if (!haveCaption || id == 0 || argc % 2 == 0) return 2;
+    if (!haveCaption || id == 0) return 2;
 
     HWND dialog = nullptr;
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
@@ -170,10 +207,18 @@ int wmain(int argc, wchar_t** argv) {
     }
 
     HWND label = GetDlgItem(dialog, 0xFFFF);
-    const std::string json = "{\"caption\": " + jsonString(windowText(dialog)) +
-                             ", \"text\": " + jsonString(label ? windowText(label) : std::wstring()) +
-                             ", \"buttons\": " + buttonsJson(dialog) + "}\n";
+    std::string json = "{\"caption\": " + jsonString(windowText(dialog)) +
+                       ", \"text\": " + jsonString(label ? windowText(label) : std::wstring()) +
+                       ", \"buttons\": " + buttonsJson(dialog);
+    if (screenshotHint) {
+        RECT rect = {};
+        GetWindowRect(dialog, &rect);
+        json += ", \"rect\": [" + std::to_string(rect.left) + ", " + std::to_string(rect.top) + ", " +
+                std::to_string(rect.right) + ", " + std::to_string(rect.bottom) + "]";
+    }
+    json += "}\n";
     if (!out.empty() && !writeUtf8File(out, json)) return 2;
+    if (screenshotHint) Sleep(500);
 
     HWND target = GetDlgItem(dialog, id);
     if (!target) return 3;
