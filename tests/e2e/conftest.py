@@ -526,16 +526,18 @@ def answer_dialog(prefix, helper, tmp_path):
 
 @pytest.fixture
 def hold_file(prefix, helper, tmp_path):
-    """hold_file(host_path, share="none", access="readwrite", seconds=600) -> Popen:
-    another process holds the file open (created when missing) until teardown or until
-    you kill it; returns once the handle is open."""
+    """hold_file(host_path, share="none", access="readwrite", seconds=600, lock=None)
+    -> Popen: another process holds the file (created when missing) or folder open
+    until teardown or until you kill it, with an exclusive byte-range lock when `lock`
+    is "OFFSET:LENGTH"; returns once the handle is open."""
     exe = helper("hold_file")
     numbers = itertools.count(1)
 
-    def hold(path, share="none", access="readwrite", seconds=600):
+    def hold(path, share="none", access="readwrite", seconds=600, lock=None):
         ready = tmp_path / f"hold-ready-{next(numbers)}"
+        extra = ["--lock", lock] if lock else []
         process = prefix.start(exe, prefix.win_path(path), "--share", share, "--access", access,
-                               "--ready", prefix.win_path(ready), "--seconds", seconds)
+                               *extra, "--ready", prefix.win_path(ready), "--seconds", seconds)
         deadline = time.monotonic() + 20
         while not ready.exists():
             if process.poll() is not None or time.monotonic() > deadline:
