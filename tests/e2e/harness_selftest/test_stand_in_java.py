@@ -47,3 +47,12 @@ def test_keeps_running_after_the_reader_of_its_pipe_is_gone(prefix, helper, inst
     java.stay_running(False)
     assert prefix.wait_server(timeout=20), "the stand-in did not end once the marker was gone"
     assert len(java.starts()) == 1
+
+
+def test_overlapping_starts_each_leave_their_line(prefix, install_fake_java):
+    java = install_fake_java(prefix.host_path("C:\\Games\\Kova"))
+    starts = [prefix.start(prefix.win_path(java.exe), str(n)) for n in range(6)]
+    assert [p.wait(timeout=60) for p in starts] == [0] * 6
+    lines = java.starts()
+    assert sorted(line["command_line"].rsplit(" ", 1)[1] for line in lines) == [str(n) for n in range(6)]
+    assert len({line["pid"] for line in lines}) == 6

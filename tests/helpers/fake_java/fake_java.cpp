@@ -63,9 +63,17 @@ bool isPipe(HANDLE h) {
     return h != nullptr && h != INVALID_HANDLE_VALUE && GetFileType(h) == FILE_TYPE_PIPE;
 }
 
+// Starts that overlap (two launchers at once) all get their line into the log: the log
+// is shared for appending, and an open that still collides is retried for a while.
 void writeFile(const std::wstring& path, const std::string& text, bool append) {
-    HANDLE f = CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ,
-                           nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE f = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && f == INVALID_HANDLE_VALUE; ++attempt) {
+        f = CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE,
+                        append ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ, nullptr,
+                        append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (f == INVALID_HANDLE_VALUE && GetLastError() != ERROR_SHARING_VIOLATION) return;
+        if (f == INVALID_HANDLE_VALUE) Sleep(20);
+    }
     if (f == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;
     WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
