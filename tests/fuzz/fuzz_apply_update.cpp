@@ -36,10 +36,14 @@ Reading referenceReading(const std::wstring& tail) {
     r.newFilePath = words[1];
     r.targetPath = words[2];
     const std::wstring& id = words[3];
-    if (id.size() > 10 || id.find_first_not_of(L"0123456789") != std::wstring::npos) return r;
+    if (id.find_first_not_of(L"0123456789") != std::wstring::npos) return r;
+    // Leading zeros are digits like any other; the value must fit 32 bits.
     std::uint64_t value = 0;
-    for (wchar_t c : id) value = value * 10 + static_cast<std::uint64_t>(c - L'0');
-    if (value == 0 || value > 0xFFFFFFFFull) return r;
+    for (wchar_t c : id) {
+        value = value * 10 + static_cast<std::uint64_t>(c - L'0');
+        if (value > 0xFFFFFFFFull) return r;
+    }
+    if (value == 0) return r;
     r.processId = static_cast<std::uint32_t>(value);
     r.recognised = true;
     return r;
