@@ -10,6 +10,7 @@
 #include "launcher/catalogue.h"
 #include "launcher/launch.h"
 #include "support/child.h"
+#include "support/test_files.h"
 #include "support/dialog.h"
 
 namespace {
@@ -20,15 +21,6 @@ std::wstring scratchFolder(const std::wstring& name) {
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
     return std::wstring(temp) + L"quolva_launch_" + name;
-}
-
-void removeTree(const std::wstring& folder) {
-    std::wstring from = folder + L'\0';
-    SHFILEOPSTRUCTW op = {};
-    op.wFunc = FO_DELETE;
-    op.pFrom = from.c_str();
-    op.fFlags = FOF_NO_UI;
-    SHFileOperationW(&op);
 }
 
 // Lays out a game folder whose runtime is the stand-in java that reports its start.

@@ -4,26 +4,9 @@
 
 #include "launcher/catalogue.h"
 #include "support/child.h"
+#include "support/test_files.h"
 
 namespace {
-
-// Sets or clears one environment variable for the test's duration.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const wchar_t* name, const wchar_t* value) : name_(name) {
-        wchar_t buffer[32768];
-        const DWORD length = GetEnvironmentVariableW(name, buffer, 32768);
-        had_ = length > 0 && length < 32768;
-        if (had_) old_ = buffer;
-        SetEnvironmentVariableW(name, value);
-    }
-    ~ScopedEnvironment() { SetEnvironmentVariableW(name_.c_str(), had_ ? old_.c_str() : nullptr); }
-
-private:
-    std::wstring name_;
-    std::wstring old_;
-    bool had_ = false;
-};
 
 std::wstring shellProfileFolder() {
     wchar_t buffer[MAX_PATH] = {};

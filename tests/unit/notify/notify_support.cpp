@@ -8,18 +8,6 @@
 #include "common/handles.h"
 #include "notify/winrt_toast.h"
 
-ScopedEnvironment::ScopedEnvironment(const wchar_t* name, const wchar_t* value) : name_(name) {
-    std::vector<wchar_t> buffer(32768);
-    const DWORD length = GetEnvironmentVariableW(name, buffer.data(), 32768);
-    had_ = length > 0 && length < 32768;
-    if (had_) old_ = buffer.data();
-    SetEnvironmentVariableW(name, value);
-}
-
-ScopedEnvironment::~ScopedEnvironment() {
-    SetEnvironmentVariableW(name_.c_str(), had_ ? old_.c_str() : nullptr);
-}
-
 ScratchFolder::ScratchFolder() {
     static std::atomic<unsigned> counter{0};
     wchar_t temp[MAX_PATH] = {};
@@ -31,30 +19,6 @@ ScratchFolder::ScratchFolder() {
 }
 
 ScratchFolder::~ScratchFolder() { removeTree(path_); }
-
-void removeTree(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(path.c_str());
-        return;
-    }
-    WIN32_FIND_DATAW found;
-    UniqueFind search(FindFirstFileW((path + L"\\*").c_str(), &found));
-    if (search) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name != L"." && name != L"..") removeTree(path + L"\\" + name);
-        } while (FindNextFileW(search.get(), &found));
-    }
-    search.reset();
-    RemoveDirectoryW(path.c_str());
-}
-
-bool pathExists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 bool readBytes(const std::wstring& path, std::string& bytes) {
     bytes.clear();

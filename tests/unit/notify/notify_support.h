@@ -8,20 +8,7 @@
 #include <string>
 #include <vector>
 
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const wchar_t* name, const wchar_t* value);
-    ScopedEnvironment(const wchar_t* name, const std::wstring& value)
-        : ScopedEnvironment(name, value.c_str()) {}
-    ~ScopedEnvironment();
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    std::wstring name_;
-    std::wstring old_;
-    bool had_ = false;
-};
+#include "support/test_files.h"
 
 // A fresh folder under the temporary folder, removed with everything in it at the end.
 class ScratchFolder {
@@ -37,8 +24,6 @@ private:
     std::wstring path_;
 };
 
-void removeTree(const std::wstring& path);
-bool pathExists(const std::wstring& path);
 bool readBytes(const std::wstring& path, std::string& bytes);
 bool writeBytes(const std::wstring& path, const std::string& bytes);
 

@@ -5,18 +5,6 @@
 
 #include "support/child.h"
 
-ScopedEnvironment::ScopedEnvironment(const wchar_t* name, const wchar_t* value) : name_(name) {
-    std::vector<wchar_t> buffer(32768);
-    const DWORD length = GetEnvironmentVariableW(name, buffer.data(), 32768);
-    had_ = length > 0 && length < 32768;
-    if (had_) old_ = buffer.data();
-    SetEnvironmentVariableW(name, value);
-}
-
-ScopedEnvironment::~ScopedEnvironment() {
-    SetEnvironmentVariableW(name_.c_str(), had_ ? old_.c_str() : nullptr);
-}
-
 std::wstring freshScratchFolder(const std::wstring& label) {
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
@@ -26,24 +14,6 @@ std::wstring freshScratchFolder(const std::wstring& label) {
     removeTree(folder);
     CreateDirectoryW(folder.c_str(), nullptr);
     return folder;
-}
-
-void removeTree(const std::wstring& path) {
-    std::wstring folder = path;
-    while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
-    const DWORD attributes = GetFileAttributesW(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(folder.c_str());
-        return;
-    }
-    for (const std::wstring& name : folderListing(folder)) removeTree(folder + L"\\" + name);
-    RemoveDirectoryW(folder.c_str());
-}
-
-bool pathExists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool isFolder(const std::wstring& path) {

@@ -8,25 +8,11 @@
 #include <string>
 #include <vector>
 
-// Sets or clears one environment variable for a scope.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const wchar_t* name, const wchar_t* value);
-    ~ScopedEnvironment();
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    std::wstring name_;
-    std::wstring old_;
-    bool had_ = false;
-};
+#include "support/test_files.h"
 
 // A fresh, empty folder below the temporary folder, ending with a backslash.
 std::wstring freshScratchFolder(const std::wstring& label);
-void removeTree(const std::wstring& path);
 
-bool pathExists(const std::wstring& path);
 bool isFolder(const std::wstring& path);
 bool readWholeFile(const std::wstring& path, std::string& bytes);
 bool writeWholeFile(const std::wstring& path, const std::string& bytes);

@@ -8,17 +8,13 @@
 
 #include "launcher/launch.h"
 #include "support/child.h"
+#include "support/test_files.h"
 
 std::wstring scratchFolder(const std::wstring& name) {
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
     const std::wstring folder = std::wstring(temp) + L"quolva_process\\" + name;
-    std::wstring from = folder + L'\0';
-    SHFILEOPSTRUCTW op = {};
-    op.wFunc = FO_DELETE;
-    op.pFrom = from.c_str();
-    op.fFlags = FOF_NO_UI;
-    SHFileOperationW(&op);
+    removeTree(folder);
     SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
     return folder;
 }

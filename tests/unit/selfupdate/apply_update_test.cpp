@@ -109,8 +109,8 @@ protected:
 
     void expectReplaced() {
         EXPECT_EQ(readBytes(target_), bytesOf("launcher build B"));
-        EXPECT_FALSE(fileExists(newFile_));
-        EXPECT_FALSE(fileExists(toastLog())) << "a failure was reported";
+        EXPECT_FALSE(pathExists(newFile_));
+        EXPECT_FALSE(pathExists(toastLog())) << "a failure was reported";
     }
 
     std::wstring toastLog() const { return folder_ + L"toasts.jsonl"; }
@@ -186,7 +186,7 @@ TEST_F(ApplyUpdate, GivesUpAfterTenTriesDeletesTheNewFileAndReportsIt) {
     // 30 s of waiting, then nine pauses of 3 s between the ten tries.
     EXPECT_GE(run.seconds, 57.0);
     EXPECT_LT(run.seconds, 66.0);
-    EXPECT_FALSE(fileExists(newFile_));
+    EXPECT_FALSE(pathExists(newFile_));
     held.reset();
     EXPECT_EQ(readBytes(target_), bytesOf("launcher build A"));
 

@@ -14,21 +14,6 @@ std::wstring freshScratchFolder(const std::wstring& name) {
     return folder;
 }
 
-void removeTree(const std::wstring& folder) {
-    std::wstring from = folder;
-    while (!from.empty() && from.back() == L'\\') from.pop_back();
-    from.push_back(L'\0');
-    SHFILEOPSTRUCTW op = {};
-    op.wFunc = FO_DELETE;
-    op.pFrom = from.c_str();
-    op.fFlags = FOF_NO_UI;
-    SHFileOperationW(&op);
-}
-
-bool fileExists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 std::vector<unsigned char> readBytes(const std::wstring& path) {
     UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -60,7 +45,7 @@ std::vector<unsigned char> bytesOf(const std::string& text) {
 
 bool waitForFile(const std::wstring& path, DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (!fileExists(path)) {
+    while (!pathExists(path)) {
         if (GetTickCount64() >= deadline) return false;
         Sleep(50);
     }

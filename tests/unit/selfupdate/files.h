@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "support/test_files.h"
+
 // An empty folder "<temp>\quolva selfupdate\<name>\" (trailing backslash included).
 std::wstring freshScratchFolder(const std::wstring& name);
-void removeTree(const std::wstring& folder);
 
-bool fileExists(const std::wstring& path);
 std::vector<unsigned char> readBytes(const std::wstring& path);
 bool writeBytes(const std::wstring& path, const std::vector<unsigned char>& bytes);
 std::vector<unsigned char> bytesOf(const std::string& text);

@@ -119,10 +119,10 @@ protected:
 TEST_F(Staging, EntryEqualToTheRunningFileWritesAndStartsNothing) {
     const StagingRun run = stage(zipWithStoredEntry("game.exe", runningImage_));
     EXPECT_EQ(run.exitCode, kStaged);
-    EXPECT_FALSE(fileExists(newFilePath()));
-    EXPECT_FALSE(fileExists(updaterPath()));
+    EXPECT_FALSE(pathExists(newFilePath()));
+    EXPECT_FALSE(pathExists(updaterPath()));
     Sleep(500);
-    EXPECT_FALSE(fileExists(recordPath()));
+    EXPECT_FALSE(pathExists(recordPath()));
 }
 
 TEST_F(Staging, EntryDifferingInOneByteIsWrittenAndHandedToAHiddenUpdaterCopy) {
@@ -150,8 +150,8 @@ TEST_F(Staging, SizeLimitIsJudgedFromTheDeclaredSizeBeforeInflating) {
 
     const StagingRun above = stage(zipWithDeflatedZeros("game.exe", limit + 1));
     EXPECT_EQ(above.exitCode, kNotStaged);
-    EXPECT_FALSE(fileExists(newFilePath()));
-    EXPECT_FALSE(fileExists(updaterPath()));
+    EXPECT_FALSE(pathExists(newFilePath()));
+    EXPECT_FALSE(pathExists(updaterPath()));
     EXPECT_LT(above.peakGrowth, 32u << 20) << "the oversized entry was inflated";
 
     const StagingRun atLimit = stage(zipWithDeflatedZeros("game.exe", limit));
@@ -193,9 +193,9 @@ TEST_F(Staging, FailuresLeaveNoStagedFileAndStartNoUpdater) {
         const DWORD newFile = GetFileAttributesW(newFilePath().c_str());
         if (c.blocker == Blocker::NewFileName) EXPECT_TRUE(newFile & FILE_ATTRIBUTE_DIRECTORY);
         else EXPECT_EQ(newFile, INVALID_FILE_ATTRIBUTES) << "a staged file was left behind";
-        if (c.blocker != Blocker::UpdaterName) EXPECT_FALSE(fileExists(updaterPath()));
+        if (c.blocker != Blocker::UpdaterName) EXPECT_FALSE(pathExists(updaterPath()));
         Sleep(300);
-        EXPECT_FALSE(fileExists(recordPath()));
+        EXPECT_FALSE(pathExists(recordPath()));
     }
 }
 

@@ -22,39 +22,38 @@ struct EntryRecord {
     std::uint32_t uncompressedSize;
 };
 
-// Local header, data, central directory with one record, end record.
-std::vector<unsigned char> singleEntryArchive(const EntryRecord& entry,
-                                              const std::vector<unsigned char>& payload) {
-    const std::uint32_t dosTime = 0x6000;  // 12:00:00
-    const std::uint32_t dosDate = 0x5A21;  // 2025-01-01
-    std::vector<unsigned char> out;
-    put32(out, 0x04034B50);
-    put16(out, 20);
-    put16(out, 0);
-    put16(out, entry.method);
-    put16(out, dosTime);
-    put16(out, dosDate);
-    put32(out, entry.crc);
-    put32(out, entry.compressedSize);
-    put32(out, entry.uncompressedSize);
-    put16(out, static_cast<std::uint32_t>(entry.name.size()));
-    put16(out, 0);
-    out.insert(out.end(), entry.name.begin(), entry.name.end());
-    out.insert(out.end(), payload.begin(), payload.end());
+const std::uint32_t kDosTime = 0x6000;  // 12:00:00
+const std::uint32_t kDosDate = 0x5A21;  // 2025-01-01
 
-    const std::uint32_t centralOffset = static_cast<std::uint32_t>(out.size());
-    put32(out, 0x02014B50);
-    put16(out, 20);
-    put16(out, 20);
-    put16(out, 0);
+// The fields the local header and the central record share, from "method" to the
+// name length, with no extra field.
+void putCommonFields(std::vector<unsigned char>& out, const EntryRecord& entry) {
+    put16(out, 0);  // flags
     put16(out, entry.method);
-    put16(out, dosTime);
-    put16(out, dosDate);
+    put16(out, kDosTime);
+    put16(out, kDosDate);
     put32(out, entry.crc);
     put32(out, entry.compressedSize);
     put32(out, entry.uncompressedSize);
     put16(out, static_cast<std::uint32_t>(entry.name.size()));
     put16(out, 0);  // extra
+}
+
+// Local header, data, central directory with one record, end record.
+std::vector<unsigned char> singleEntryArchive(const EntryRecord& entry,
+                                              const std::vector<unsigned char>& payload) {
+    std::vector<unsigned char> out;
+    put32(out, 0x04034B50);
+    put16(out, 20);  // version needed
+    putCommonFields(out, entry);
+    out.insert(out.end(), entry.name.begin(), entry.name.end());
+    out.insert(out.end(), payload.begin(), payload.end());
+
+    const std::uint32_t centralOffset = static_cast<std::uint32_t>(out.size());
+    put32(out, 0x02014B50);
+    put16(out, 20);  // version made by
+    put16(out, 20);  // version needed
+    putCommonFields(out, entry);
     put16(out, 0);  // comment
     put16(out, 0);  // disk
     put16(out, 0);  // internal attributes
