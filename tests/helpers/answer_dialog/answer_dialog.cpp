@@ -13,53 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/helper_text.h"
+
 namespace {
-
-std::string utf8(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size,
-                        nullptr, nullptr);
-    return out;
-}
-
-std::string jsonString(const std::wstring& text) {
-    std::string out = "\"";
-    for (unsigned char c : utf8(text)) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            wsprintfA(buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
-bool readUtf8File(const std::wstring& path, std::wstring& text) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return false;
-    std::string bytes(GetFileSize(f, nullptr), '\0');
-    DWORD read = 0;
-    const BOOL ok = bytes.empty() || ReadFile(f, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
-    CloseHandle(f);
-    if (!ok) return false;
-    bytes.resize(read);
-    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
-    text.clear();
-    if (bytes.empty()) return true;
-    const int size = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    text.resize(size);
-    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], size);
-    return true;
-}
 
 // Hex digits of UTF-8 bytes ("4ce1bb97" is "Lỗ"): a caption that no command-line
 // conversion can change on its way in.

@@ -7,33 +7,9 @@
 
 #include <string>
 
+#include "tests/support/helper_text.h"
+
 namespace {
-
-std::string utf8(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], size, nullptr, nullptr);
-    out.resize(size - 1);
-    return out;
-}
-
-std::string jsonString(const std::wstring& text) {
-    std::string out = "\"";
-    for (unsigned char c : utf8(text)) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            wsprintfA(buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
 
 const char* handleType(HANDLE h) {
     if (h == nullptr || h == INVALID_HANDLE_VALUE) return "invalid";

@@ -7,28 +7,7 @@
 
 #include <string>
 
-namespace {
-
-bool readUtf8File(const std::wstring& path, std::wstring& text) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return false;
-    std::string bytes(GetFileSize(f, nullptr), '\0');
-    DWORD read = 0;
-    const BOOL ok = bytes.empty() || ReadFile(f, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
-    CloseHandle(f);
-    if (!ok) return false;
-    bytes.resize(read);
-    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
-    text.clear();
-    if (bytes.empty()) return true;
-    const int size = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    text.resize(size);
-    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], size);
-    return true;
-}
-
-}  // namespace
+#include "tests/support/helper_text.h"
 
 int wmain(int argc, wchar_t** argv) {
     std::wstring caption, text;

@@ -19,6 +19,8 @@
 #include "notify/winrt_toast.h"
 #include "xml_check.h"
 
+#include "tests/support/helper_text.h"
+
 namespace {
 
 // Lets the recorder's own objects be recognised when the launcher hands them back.
@@ -46,34 +48,6 @@ std::wstring fromHString(HSTRING value) {
     UINT32 length = 0;
     const wchar_t* text = WindowsGetStringRawBuffer(value, &length);
     return text ? std::wstring(text, length) : std::wstring();
-}
-
-std::string toUtf8(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size,
-                            nullptr, nullptr);
-    return out;
-}
-
-std::string jsonString(const std::wstring& text) {
-    std::string out = "\"";
-    for (unsigned char c : toUtf8(text)) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            wsprintfA(escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
 }
 
 std::wstring logPath() {
