@@ -297,9 +297,11 @@ def start(title, launcher, dialog=None, servers=()):
         for game in java_starts(folder)[count:]:
             launched = True
             main_class = game["command_line"].rsplit(" ", 1)[-1]
+            hidden = (not game["has_console"] and game["stdout_stderr_same_pipe"] and game["stdin_is_nul"]
+                      and game["show_window"] == 0)
             print(f"  game started: {game['exe']} ... {main_class}")
-            print(f"    working folder {game['cwd']}, no console window: {not game['has_console']}, "
-                  f"output into a pipe: {game['stdout_stderr_same_pipe']}, input from NUL: {game['stdin_is_nul']}")
+            print(f"    in {game['cwd']}, " + ("hidden: no console, output into an unread pipe, input from NUL"
+                                               if hidden else f"NOT hidden: {game}"))
     if not launched:
         print("  no game started")
     print(f"  launcher ended with exit code {code} after {seconds:.1f} s")
@@ -338,16 +340,16 @@ def main():
         # The game the next start opens stays open (the stand-in runs while this marker exists).
         marker = os.path.join(host("C:\\Quolva\\kova"), "pmzjre", "bin", "stay_running.marker")
         open(marker, "w").close()
-        start("2. Next start, up to date", kova, servers=servers)
+        start("2. Next start, up to date (the manifest still lists 3)", kova, servers=servers)
 
         publish(download, 4)
         dialog = Dialog(CLOSE_CAPTION, "yes", "close-prompt")
-        start("3. Patch 4 is out while the game is still open", kova, dialog=dialog, servers=servers)
+        start("3. Patch 4 comes out while the game is still open", kova, dialog=dialog, servers=servers)
 
         os.makedirs(host(STONE_FOLDER))
         shutil.copy(os.path.join(BUILD, "game.exe"), host(STONE_FOLDER))
         dialog = Dialog(ERROR_CAPTION, "ok", "missing-runtime")
-        start("4. A Stone Harbor launcher on a machine without Stone Harbor installed",
+        start("4. A Stone Harbor launcher on a machine without Stone Harbor (manifest: stoneharbor;0)",
               STONE_FOLDER + "\\game.exe", dialog=dialog, servers=servers)
         print(f"\ndemo: done; prefix, origins' files and pictures in {os.path.relpath(WORK, ROOT)}")
     finally:
