@@ -2,6 +2,8 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <set>
+#include <utility>
 
 #include "common/handles.h"
 #include "common/text.h"
@@ -22,45 +24,90 @@ void stampModificationTime(HANDLE file, std::uint16_t dosDate, std::uint16_t dos
     SetFileTime(file, nullptr, &utc, &utc);
 }
 
-// Writes the entry to path; a write that fails its size or CRC check is removed.
-bool writeEntryFile(const ZipArchive& zip, std::uint32_t index, const ZipEntryInfo& info,
-                    const std::wstring& path) {
-    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
+// Inflated bytes are gathered into pieces of this size before each WriteFile: every
+// call is a round trip to the file system (a server call under Wine), and the reader
+// hands over much smaller pieces.
+constexpr std::size_t kWriteBatchSize = 4u << 20;
 
-    const bool complete = zipExtractToSink(zip, index, [&](const unsigned char* bytes,
+// What one extraction keeps from entry to entry: the folders already made (each entry
+// would otherwise ask for its folder again, a file-system call per entry), and the write
+// batch, allocated once.
+struct ExtractionState {
+    std::set<std::wstring> madeFolders;
+    std::vector<unsigned char> batch;
+
+    void makeFolder(const std::wstring& folder) {
+        if (madeFolders.insert(folder).second)
+            SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    }
+};
+
+bool writeAll(HANDLE file, const unsigned char* bytes, std::size_t count) {
+    while (count > 0) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(file, bytes, chunk, &written, nullptr) || written != chunk) return false;
+        bytes += chunk;
+        count -= chunk;
+    }
+    return true;
+}
+
+// Inflates the entry into the open file; a write that fails its size or CRC check is
+// removed.
+bool fillEntryFile(UniqueHandle file, const ZipArchive& zip, std::uint32_t index,
+                   const ZipEntryInfo& info, const std::wstring& path, ExtractionState& state) {
+    std::vector<unsigned char>& batch = state.batch;
+    batch.clear();
+    bool writeFailed = false;
+    const bool inflated = zipExtractToSink(zip, index, [&](const unsigned char* bytes,
                                                            std::size_t count) {
-        while (count > 0) {
-            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30));
-            DWORD written = 0;
-            if (!WriteFile(file.get(), bytes, chunk, &written, nullptr) || written != chunk)
+        if (batch.size() + count > kWriteBatchSize) {
+            if (!writeAll(file.get(), batch.data(), batch.size())) {
+                writeFailed = true;
                 return false;
-            bytes += chunk;
-            count -= chunk;
+            }
+            batch.clear();
         }
+        batch.insert(batch.end(), bytes, bytes + count);
         return true;
     });
+    // Everything before the last piece is already on disk; the rest is written only when
+    // the whole entry passed its checks.
+    const bool complete = inflated && !writeFailed && writeAll(file.get(), batch.data(), batch.size());
+    batch.clear();
     if (complete) stampModificationTime(file.get(), info.dosDate, info.dosTime);
     file.reset();
     if (!complete) DeleteFileW(path.c_str());
     return complete;
 }
 
-// A file already standing at the target is replaced only by a complete, checked copy.
+UniqueHandle createEntryFile(const std::wstring& path, DWORD disposition) {
+    return UniqueHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// A file already standing at the target is replaced only by a complete, checked copy
+// written beside it. A target that does not exist yet has nothing to protect: it is
+// created in place, and the creation itself tells which case holds.
 bool extractFileEntry(const ZipArchive& zip, std::uint32_t index, const ZipEntryInfo& info,
-                      const std::wstring& target) {
-    if (GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES)
-        return writeEntryFile(zip, index, info, target);
+                      const std::wstring& target, ExtractionState& state) {
+    UniqueHandle fresh = createEntryFile(target, CREATE_NEW);
+    if (fresh) return fillEntryFile(std::move(fresh), zip, index, info, target, state);
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
 
     const std::wstring replacement = replacementPathFor(target);
-    if (!writeEntryFile(zip, index, info, replacement)) return false;
+    UniqueHandle aside = createEntryFile(replacement, CREATE_ALWAYS);
+    if (!aside || !fillEntryFile(std::move(aside), zip, index, info, replacement, state))
+        return false;
     if (MoveFileExW(replacement.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
     DeleteFileW(replacement.c_str());
     return false;
 }
 
-bool extractEntry(const ZipArchive& zip, std::uint32_t index, const std::wstring& root) {
+bool extractEntry(const ZipArchive& zip, std::uint32_t index, const std::wstring& root,
+                  ExtractionState& state) {
     ZipEntryInfo info;
     if (!zipEntryStat(zip, index, info)) return false;
 
@@ -69,18 +116,20 @@ bool extractEntry(const ZipArchive& zip, std::uint32_t index, const std::wstring
     const std::wstring target = root + fromUtf8(relative);
 
     if (isDirectoryEntry(info.isDirectory, relative)) {
-        SHCreateDirectoryExW(nullptr, target.c_str(), nullptr);
+        std::wstring folder = target;
+        if (folder.back() == L'\\') folder.pop_back();
+        state.makeFolder(folder);
         return true;
     }
 
     const std::wstring parent = parentFolderOf(target);
-    if (!parent.empty()) SHCreateDirectoryExW(nullptr, parent.c_str(), nullptr);
+    if (!parent.empty()) state.makeFolder(parent);
 
     // The running executable cannot be overwritten; the self-update replaces it later.
     if (!g_launcherPath.empty() && equalIgnoringAsciiCase(target, g_launcherPath))
         return stageLauncherUpdate(zip, index, target);
 
-    return extractFileEntry(zip, index, info, target);
+    return extractFileEntry(zip, index, info, target, state);
 }
 
 }  // namespace
@@ -93,9 +142,10 @@ bool extractPatchArchive(const std::vector<unsigned char>& archive, const std::w
     ZipArchive zip;
     if (!zipOpenMemory(zip, archive.data(), archive.size())) return false;
 
+    ExtractionState state;
     const std::uint32_t count = zipEntryCount(zip);
     for (std::uint32_t index = 0; index < count; ++index) {
-        if (extractEntry(zip, index, root))
+        if (extractEntry(zip, index, root, state))
             ++extractedCount;
         else
             ++failedCount;
