@@ -72,6 +72,12 @@ def test_fresh_machine_installs_patch_3_and_starts_the_game(machine, java_bytes)
     stamp = machine.timestamp_file.read_bytes()
     assert stamp.isdigit() and before_ms - 1000 <= int(stamp) <= time.time() * 1000
     assert machine.requests() == [("download", MANIFEST), ("download", KOVA.patch_path)]
+    # Whole files by plain GETs over TLS: no query, range, condition or credentials.
+    for request in machine.origins.download.requests:
+        assert (request["method"], request["query"], request["tls"]) == ("GET", "", True)
+        sent = {name.lower() for name, _ in request["headers"]}
+        assert not sent & {"range", "if-range", "if-modified-since", "if-none-match", "cookie",
+                           "authorization"}, request["headers"]
     assert machine.installed_files() == {"kova/pmzjre/bin/java.exe", "kova/pmzlib/kova.jar",
                                          "kova/javafx-sdk/lib/javafx.base.jar", "kova/readme.txt"}
     assert (machine.root / "kova" / "readme.txt").read_bytes() == b"patch 3\n"
