@@ -17,6 +17,9 @@ struct RequestParts {
     bool secure = false;
 };
 
+// Larger than any patch archive the launcher is meant to hold in memory.
+constexpr std::uint64_t kMaxPresizedBody = std::uint64_t{1} << 30;
+
 enum class AttemptEnd { Success, FailedAtOnce, FailedAfterContact };
 
 bool crackRequestUrl(const std::string& url, RequestParts& parts) {
@@ -95,6 +98,13 @@ AttemptEnd attemptGet(const RequestParts& parts, std::vector<unsigned char>& out
     if (status != 200 && status != 206) return AttemptEnd::FailedAfterContact;
 
     out.clear();
+    // A body vector that grows by doubling holds up to twice the body, and copies it on
+    // every step. The declared length sizes it once; a length beyond the cap (a server
+    // that lies, or a body no patch reaches) falls back to growing as it comes.
+    std::uint64_t declared = 0;
+    const bool hasDeclared = declaredBodyLength(request.get(), declared);
+    if (hasDeclared && declared <= kMaxPresizedBody && declared > out.capacity())
+        out.reserve(static_cast<std::size_t>(declared));
     std::vector<unsigned char> buffer(kReadBufferSize, 0);
     for (;;) {
         DWORD available = 0;
@@ -109,8 +119,7 @@ AttemptEnd attemptGet(const RequestParts& parts, std::vector<unsigned char>& out
     }
     // The stack may report a connection closed mid-body as the end of the data: a body
     // shorter than the declared length is a broken transfer, not a file.
-    std::uint64_t declared = 0;
-    if (declaredBodyLength(request.get(), declared) && declared != out.size())
+    if (hasDeclared && declared != out.size())
         return AttemptEnd::FailedAfterContact;
     return out.empty() ? AttemptEnd::FailedAfterContact : AttemptEnd::Success;
 }
