@@ -215,7 +215,7 @@ class Bench:
             "launcher (Wine)": wine_launcher(),
             "Wine write floor": wine_write_floor,
         }
-        if self.args.before:
+        if self.args.before and (WIN / "bench" / "before" / "bench_extract.exe").exists():
             cases["launcher before (Wine)"] = wine_launcher("before")
         return cases
 
@@ -237,7 +237,7 @@ class Bench:
                                self.url_body])["wall"], {}
 
         cases = {"httpGet (Wine)": launcher, "WinHTTP floor (Wine)": floor, "curl": curl}
-        if self.args.before:
+        if self.args.before and (WIN / "bench" / "before" / "bench_http.exe").exists():
             cases["httpGet before (Wine)"] = lambda: launcher(WIN / "bench" / "before" / "bench_http.exe")
         return cases
 
