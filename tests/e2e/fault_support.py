@@ -126,11 +126,14 @@ class MeasuredRun:
     """Outcome of a launcher run: exit code (None on timeout), seconds, and the peak
     resident memory of its process (KiB; the kernel's high-water mark, VmHWM)."""
 
-    def __init__(self, returncode, seconds, peak_kb, stderr):
+    def __init__(self, returncode, seconds, peak_kb, stderr, virtual_peak_kb=None):
         self.returncode = returncode
         self.seconds = seconds
         self.peak_kb = peak_kb
         self.stderr = stderr
+        # Address space at its largest (VmPeak) as last read while it ran; under Wine it
+        # starts near 2 GB of reservations, so only its growth says anything.
+        self.virtual_peak_kb = virtual_peak_kb
 
     @property
     def peak_mb(self):
@@ -138,7 +141,20 @@ class MeasuredRun:
 
     def __repr__(self):
         return (f"MeasuredRun(returncode={self.returncode}, seconds={self.seconds:.1f}, "
-                f"peak={self.peak_mb:.1f} MB, stderr={self.stderr[-300:]!r})")
+                f"peak={self.peak_mb:.1f} MB, virtual peak={(self.virtual_peak_kb or 0) / 1024:.0f} MB, "
+                f"stderr={self.stderr[-300:]!r})")
+
+
+def _status_kb(pid, field):
+    """A "kB" field of /proc/PID/status, None once the process is gone."""
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            for line in f:
+                if line.startswith(field + ":"):
+                    return int(line.split()[1])
+    except (OSError, ValueError):
+        pass
+    return None
 
 
 # Runs one program and reports its exit code and peak resident memory. The memory a
@@ -205,12 +221,18 @@ class LauncherProcess:
     def wait(self, timeout):
         """MeasuredRun; a launcher still running after `timeout` seconds is killed."""
         timed_out = False
-        try:
-            self.popen.wait(timeout=max(0.0, timeout - (time.monotonic() - self.started)))
-        except subprocess.TimeoutExpired:
-            timed_out = True
-            self.popen.terminate()
-            self.popen.wait()
+        virtual = None
+        pid = self.pid
+        while self.popen.poll() is None:
+            value = _status_kb(pid, "VmPeak")
+            if value:
+                virtual = max(virtual or 0, value)
+            if time.monotonic() - self.started > timeout:
+                timed_out = True
+                self.popen.terminate()
+                self.popen.wait()
+                break
+            time.sleep(0.02)
         seconds = time.monotonic() - self.started
         outcome = {}
         if self.result_path.exists():
@@ -219,7 +241,7 @@ class LauncherProcess:
         stderr = self.err_file.read().decode("utf-8", "replace")
         self.err_file.close()
         return MeasuredRun(None if timed_out else outcome.get("code"), seconds,
-                           outcome.get("peak_kb"), stderr)
+                           outcome.get("peak_kb"), stderr, virtual)
 
 
 def start_launcher(prefix, windows_path, *args, env=None):
