@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <new>
 
 #include "common/handles.h"
 #include "common/text.h"
@@ -81,6 +82,13 @@ AttemptEnd attemptGet(const RequestParts& parts, std::vector<unsigned char>& out
     DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_ALWAYS;
     WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy,
                      sizeof(redirectPolicy));
+    // The receive timeout above does not bound the wait for the response headers: that
+    // wait has a limit of its own (90 s by default on Windows, none at all under Wine),
+    // so a server that accepts and never answers would hold the start for minutes or
+    // for ever. It gets the same limit as every other receive.
+    DWORD headerTimeout = kReceiveTimeoutMs;
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headerTimeout,
+                     sizeof(headerTimeout));
     WinHttpAddRequestHeaders(request.get(), kBrowserHeaderBlock,
                              static_cast<DWORD>(std::wcslen(kBrowserHeaderBlock)),
                              WINHTTP_ADDREQ_FLAG_ADD);
@@ -103,8 +111,13 @@ AttemptEnd attemptGet(const RequestParts& parts, std::vector<unsigned char>& out
     // that lies, or a body no patch reaches) falls back to growing as it comes.
     std::uint64_t declared = 0;
     const bool hasDeclared = declaredBodyLength(request.get(), declared);
-    if (hasDeclared && declared <= kMaxPresizedBody && declared > out.capacity())
-        out.reserve(static_cast<std::size_t>(declared));
+    if (hasDeclared && declared <= kMaxPresizedBody && declared > out.capacity()) {
+        // A machine short of memory refuses the reservation: grow as the body comes.
+        try {
+            out.reserve(static_cast<std::size_t>(declared));
+        } catch (const std::bad_alloc&) {
+        }
+    }
     std::vector<unsigned char> buffer(kReadBufferSize, 0);
     for (;;) {
         DWORD available = 0;
@@ -115,7 +128,13 @@ AttemptEnd attemptGet(const RequestParts& parts, std::vector<unsigned char>& out
         const DWORD wanted = std::min<DWORD>(available, static_cast<DWORD>(kReadBufferSize));
         if (!WinHttpReadData(request.get(), buffer.data(), wanted, &read))
             return AttemptEnd::FailedAfterContact;
-        out.insert(out.end(), buffer.data(), buffer.data() + read);
+        // A body too large for this machine is a failed attempt, not a crash before
+        // the game could be started.
+        try {
+            out.insert(out.end(), buffer.data(), buffer.data() + read);
+        } catch (const std::bad_alloc&) {
+            return AttemptEnd::FailedAfterContact;
+        }
     }
     // The stack may report a connection closed mid-body as the end of the data: a body
     // shorter than the declared length is a broken transfer, not a file.

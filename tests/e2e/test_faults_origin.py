@@ -88,12 +88,6 @@ def stall_then_answer(step):
     return lambda patch, ctx: {"sequence": [dict(step, body=patch), {"body": patch}]}
 
 
-HEADER_STALL_BUG = (
-    "Under Wine 8 the receive timeout set by WinHttpSetTimeouts does not bound the wait "
-    "for the response headers: patching/http_get_win.cpp, attemptGet, sets no "
-    "WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, so a server that accepts and never answers "
-    "holds the attempt for as long as it stalls")
-
 # (case, behaviour maker, outcome, receive timeouts waited out, patch requests (min, max))
 # A behaviour maker gets the patch archive and the test's context and returns the
 # route's behaviour; a fault without a sequence meets every attempt.
@@ -122,8 +116,7 @@ PATCH_CASES = [
     pytest.param("stall", stall_then_answer({"stall_body": fs.RECEIVE_TIMEOUT_SECONDS + 15}),
                  "installed", 1, (2, 2), id="stalled body, then a normal answer"),
     pytest.param("stall", stall_then_answer({"stall": fs.RECEIVE_TIMEOUT_SECONDS + 10}),
-                 "installed", 1, (2, 2), id="stalled before the headers, then a normal answer",
-                 marks=pytest.mark.xfail(reason=HEADER_STALL_BUG, strict=True)),
+                 "installed", 1, (2, 2), id="stalled before the headers, then a normal answer"),
 ]
 
 
