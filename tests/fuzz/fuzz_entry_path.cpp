@@ -70,6 +70,49 @@ bool namesDevice(const std::string& relative) {
     return false;
 }
 
+// How Win32 spells a relative path once normalised, ASCII letters upper-cased: runs of
+// separators collapse, "." drops, ".." climbs, a segment loses one trailing period, the
+// last segment loses all trailing periods and blanks.
+std::string win32Spelling(const std::string& relative) {
+    std::vector<std::string> parts;
+    std::string component;
+    for (std::size_t i = 0; i <= relative.size(); ++i) {
+        if (i < relative.size() && !isSeparator(relative[i])) {
+            component.push_back(relative[i]);
+            continue;
+        }
+        if (component == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!component.empty() && component != ".") {
+            if (component.back() == '.') component.pop_back();
+            parts.push_back(component);
+        }
+        component.clear();
+    }
+    if (!parts.empty() && !relative.empty() && !isSeparator(relative.back())) {
+        std::string& last = parts.back();
+        while (!last.empty() && (last.back() == '.' || last.back() == ' ')) last.pop_back();
+    }
+    std::string joined;
+    for (const std::string& part : parts) joined += (joined.empty() ? "" : "\\") + part;
+    for (char& c : joined)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return joined;
+}
+
+std::wstring widened(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+// A name that Win32 resolves to the running launcher must be recognised as the launcher
+// entry (compared as the extraction compares it), or it is written over the running file.
+bool launcherSpellingRecognised(const std::string& relative) {
+    for (const char* launcher : {"game.exe", "kova\\game.exe"}) {
+        if (win32Spelling(relative) != win32Spelling(launcher)) continue;
+        if (!equalIgnoringAsciiCase(widened(kRoot + relative), widened(kRoot + launcher)))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -88,8 +131,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (safe) {
         FUZZ_CHECK(staysBelowRoot(relative), (kRoot + relative).c_str());
         // Known open finding, checked only on request (see docs/fuzzing.md).
-        if (std::getenv("QUOLVA_FUZZ_PENDING") != nullptr)
+        if (std::getenv("QUOLVA_FUZZ_PENDING") != nullptr) {
             FUZZ_CHECK(!namesDevice(relative), relative.c_str());
+            if (!isDirectoryEntry(false, relative))
+                FUZZ_CHECK(launcherSpellingRecognised(relative), relative.c_str());
+        }
     }
     return 0;
 }
