@@ -114,7 +114,7 @@ def texts():
         "lf_first.txt": "\n1733840000000",
     }
     apply_update = {
-        "spec_form.txt": "__apply-update \"C:\\Temp\\Quolva_game.new.exe\" \"C:\\Quolva\\game.exe\" 812",
+        "updater_form.txt": "__apply-update \"C:\\Temp\\Quolva_game.new.exe\" \"C:\\Quolva\\game.exe\" 812",
         "blanks_in_paths.txt": "\"__apply-update\" \"C:\\Users\\Anh Tu\\n.exe\" \"D:\\Kova Online\\game.exe\" 4",
         "tabs_quote_inside.txt": "\t__apply-update  C:\\\"Program Files\"\\n.exe\t\"b\" 4294967295 ",
         "empty_quoted_id.txt": "__apply-update \"a\" \"b\" \"\"",
