@@ -13,19 +13,15 @@ import re
 import shutil
 import signal
 import time
-from pathlib import Path
 
 import pytest
 
 import fault_support as fs
 from patches import patch_archive
+from test_notifications import LOADING, UPDATE_FAILED
+from test_running_game import CAPTION as CLOSE_CAPTION, wait_for
+from test_self_update import NEW_FILE, UPDATER, read_or_none, temp_folder
 
-ROOT = Path(__file__).resolve().parents[2]
-LOADING = "Đang load dữ liệu sẽ mất vài giây để mở trò chơi, vui lòng chờ chút lát."
-UPDATE_FAILED = "Không tự cập nhật được launcher, hãy copy file game.exe mới thủ công."
-CLOSE_CAPTION = "Kova Ascendant - C\u1eadp nh\u1eadt"
-NEW_FILE = "Quolva_game.new.exe"
-UPDATER = "Quolva_updater.exe"
 # No Windows process has this id: Wine's, like Windows', are multiples of 4.
 GONE_PID = "99999"
 
@@ -64,27 +60,6 @@ def toast_messages(tmp_path):
 
 def timestamp_file(prefix):
     return prefix.user_dir / "Quolva" / "toast_last_timestamp.txt"
-
-
-def temp_folder(prefix):
-    """Host path of the user's temporary folder, as the prefix's registry sets it."""
-    text = (prefix.path / "user.reg").read_text(encoding="utf-8", errors="replace")
-    found = re.search(r'^\[Environment\].*?^"TEMP"="([^"]*)"', text, re.M | re.S)
-    assert found, "no TEMP in the prefix's user environment"
-    return prefix.host_path(found.group(1).replace("\\\\", "\\"))
-
-
-def wait_for(condition, timeout):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if condition():
-            return True
-        time.sleep(0.05)
-    return condition()
-
-
-def read_or_none(path):
-    return path.read_bytes() if path.exists() else None
 
 
 # -- state files held open -------------------------------------------------------------
