@@ -6,9 +6,11 @@
 // The entry name up to its first NUL byte, with every '/' turned into '\'.
 std::string entryRelativePath(const std::string& entryName);
 
-// False for a relative path that is empty or could lead outside the root: a leading
-// '\', any ':' (drive letters, alternate streams), or a component of two or more dots
-// (blanks mixed in included, since the file system drops trailing dots and blanks).
+// False for a relative path that is empty, could lead outside the root, or names some
+// other file than it seems to: a leading '\', any ':' (drive letters, alternate
+// streams), an empty or "." component, a component ending in a period or blank (the
+// file system drops those, so ". ." climbs and "game.exe." is "game.exe"), or a reserved
+// device name such as CON or nul.txt. A final '\' (a directory entry) is allowed.
 bool isSafeRelativePath(const std::string& relativePath);
 
 bool isDirectoryEntry(bool reportedAsDirectory, const std::string& relativePath);

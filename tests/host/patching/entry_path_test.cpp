@@ -24,7 +24,7 @@ struct SafetyCase {
 
 class EntryNameSafety : public testing::TestWithParam<SafetyCase> {};
 
-TEST_P(EntryNameSafety, RefusesNamesLeadingOutsideTheRoot) {
+TEST_P(EntryNameSafety, RefusesNamesLeadingOutsideTheRootOrElsewhere) {
     const SafetyCase& c = GetParam();
     EXPECT_EQ(isSafeRelativePath(entryRelativePath(c.name)), c.safe) << c.name;
 }
@@ -32,8 +32,9 @@ TEST_P(EntryNameSafety, RefusesNamesLeadingOutsideTheRoot) {
 INSTANTIATE_TEST_SUITE_P(
     Names, EntryNameSafety,
     testing::Values(SafetyCase{"game.exe", true}, SafetyCase{"pmzlib/a/b.jar", true},
-                    SafetyCase{"pmzlib/", true}, SafetyCase{"a/./b", true},
-                    SafetyCase{"..a/b..", true}, SafetyCase{"a/.b/c.", true},
+                    SafetyCase{"pmzlib/", true}, SafetyCase{"..a/.b", true},
+                    SafetyCase{"a.b/c d.txt", true}, SafetyCase{"console.txt", true},
+                    SafetyCase{"com10.txt", true}, SafetyCase{"nullable/x", true},
                     SafetyCase{"..", false}, SafetyCase{"../x", false},
                     SafetyCase{"a/../../x", false}, SafetyCase{"a\\..\\..\\x", false},
                     SafetyCase{"a/..", false}, SafetyCase{"a/../", false},
@@ -42,7 +43,19 @@ INSTANTIATE_TEST_SUITE_P(
                     SafetyCase{"\\Windows\\x", false}, SafetyCase{"\\\\?\\C:\\x", false},
                     SafetyCase{"\\\\server\\share\\x", false}, SafetyCase{"C:\\x", false},
                     SafetyCase{"C:x", false}, SafetyCase{"a/b.txt:stream", false},
-                    SafetyCase{"", false}));
+                    SafetyCase{"", false},
+                    // Other spellings of some other path: Win32 drops "." and empty
+                    // components and a trailing period or blank, so each of these could
+                    // be the running launcher.
+                    SafetyCase{"./game.exe", false}, SafetyCase{"kova/./game.exe", false},
+                    SafetyCase{"game.exe.", false}, SafetyCase{"GAME.EXE ", false},
+                    SafetyCase{"kova./game.exe", false}, SafetyCase{"kova /game.exe", false},
+                    SafetyCase{"kova//game.exe", false}, SafetyCase{"a/.", false},
+                    // Reserved device names, wherever they stand and with any extension.
+                    SafetyCase{"CON", false}, SafetyCase{"a/nul.txt", false},
+                    SafetyCase{"Com1", false}, SafetyCase{"AUX /x", false},
+                    SafetyCase{"lpt9.tar.gz", false}, SafetyCase{"CONOUT$", false},
+                    SafetyCase{"COM\xC2\xB9.log", false}));
 
 TEST(DirectoryEntry, ReportedOrEndingInBackslash) {
     EXPECT_TRUE(isDirectoryEntry(true, "pmzlib"));
