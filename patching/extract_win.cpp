@@ -226,13 +226,15 @@ void queueFileEntry(const ZipArchive& zip, std::uint32_t index, const ZipEntryIn
             end.bytes = std::move(batch);
     }
     state.files.queue(std::move(end));
+    // The batch serves the next entry instead of going back to the system.
+    state.pool.give(batch);
 }
 
 enum class EntryOutcome { Extracted, Failed, Queued };
 
 // A file entry is only queued here: the writer counts it once its file is written.
 EntryOutcome extractEntry(const ZipArchive& zip, std::uint32_t index, const std::wstring& root,
-                  ExtractionState& state) {
+                          ExtractionState& state) {
     ZipEntryInfo info;
     if (!zipEntryStat(zip, index, info)) return EntryOutcome::Failed;
 
