@@ -28,6 +28,9 @@ HOST = BUILD / "bench-host" / "bench"
 WIN = BUILD / "bench-win"
 DATA = BUILD / "bench-data"
 MIB = 1 << 20
+GROUPS = ("patch", "tiny", "download", "anatomy", "start")
+ANATOMY_MODES = ("floor", "options", "keep", "keep-pretouched", "keep-batched", "read-into-body", "hot-copy",
+                 "resident")
 
 WINE_ENV = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d"}
 
@@ -125,6 +128,10 @@ class Bench:
 
     # -- running one case --------------------------------------------------------------
     def touch(self):
+        # Dirty pages of the cases before would be written back during this one: every
+        # case extracts hundreds of MB, so which case met the writeback would decide the
+        # figures. Each case starts with none pending.
+        os.sync()
         subprocess.run([self.native, "touch", "1024"], check=True)
 
     def fresh_dir(self, name):
@@ -226,8 +233,8 @@ class Bench:
                 raise RuntimeError("httpGet failed: %r" % r)
             return r["seconds"], dict(memory_of(r), capacity=r["capacity"])
 
-        def floor():
-            r = self.wine(WIN / "bench" / "winhttp_floor.exe", self.url_body)
+        def floor(*extra):
+            r = self.wine(WIN / "bench" / "winhttp_floor.exe", self.url_body, *extra)
             if not r.get("ok") or r["bytes"] != self.body_size:
                 raise RuntimeError("floor fetch failed: %r" % r)
             return r["seconds"], {"reads": r["reads"]}
@@ -236,10 +243,23 @@ class Bench:
             return self.timed(["curl", "-sS", "--cacert", self.pki.ca_pem, "-o", "/dev/null",
                                self.url_body])["wall"], {}
 
-        cases = {"httpGet (Wine)": launcher, "WinHTTP floor (Wine)": floor, "curl": curl}
+        cases = {"httpGet (Wine)": launcher, "WinHTTP floor (Wine)": floor,
+                 "WinHTTP floor keeping the body (Wine)": lambda: floor("--keep"), "curl": curl}
         if self.args.before and (WIN / "bench" / "before" / "bench_http.exe").exists():
             cases["httpGet before (Wine)"] = lambda: launcher(WIN / "bench" / "before" / "bench_http.exe")
         return cases
+
+    def anatomy_cases(self):
+        """The plain WinHTTP loop with one thing changed at a time (winhttp_variants.cpp)."""
+        def variant(mode):
+            def run():
+                r = self.wine(WIN / "bench" / "winhttp_variants.exe", self.url_body, mode, str(self.body_size))
+                if not r.get("ok") or r["bytes"] != self.body_size:
+                    raise RuntimeError("variant %s failed: %r" % (mode, r))
+                return r["seconds"], {k: r[k] for k in ("query", "read", "copy")}
+            return run
+
+        return {mode: variant(mode) for mode in ANATOMY_MODES}
 
     def start_cases(self):
         def game():
@@ -272,7 +292,7 @@ class Bench:
     # -- rounds ------------------------------------------------------------------------
     def run(self):
         rounds = self.args.rounds
-        groups = [g for g in ("patch", "tiny", "download", "start") if g in self.args.groups]
+        groups = [g for g in GROUPS if g in self.args.groups]
         results = {g: {} for g in groups}
         counter = [0]
 
@@ -287,6 +307,8 @@ class Bench:
                     cases = self.extraction_cases(group, tag)
                 elif group == "download":
                     cases = self.download_cases()
+                elif group == "anatomy":
+                    cases = self.anatomy_cases()
                 else:
                     cases = self.start_cases()
                 names = list(cases)
@@ -331,8 +353,8 @@ def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__)
     ap.add_argument("--quick", action="store_true", help="smaller archives and 2 rounds, for development")
     ap.add_argument("--rounds", type=int)
-    ap.add_argument("--groups", default="patch,tiny,download,start",
-                    help="comma-separated subset of patch,tiny,download,start")
+    ap.add_argument("--groups", default=",".join(GROUPS),
+                    help="comma-separated subset of " + ",".join(GROUPS))
     ap.add_argument("--before", action="store_true",
                     help="also run build/bench-win/bench/before/*.exe (an earlier build of the same drivers)")
     ap.add_argument("--keep", action="store_true", help="keep this run's extracted trees and prefix")

@@ -55,6 +55,10 @@ def ratios(d):
         floor = by_round(c, "WinHTTP floor (Wine)")
         out.append(("download: httpGet throughput / WinHTTP floor throughput",
                     [floor[r] / ours[r] for r in ours if r in floor], 0.9, "ge"))
+        keeping = by_round(c, "WinHTTP floor keeping the body (Wine)")
+        if keeping:
+            out.append(("download: httpGet throughput / floor keeping the body (same target)",
+                        [keeping[r] / ours[r] for r in ours if r in keeping], 0.9, "ge"))
         budget = d["body_bytes"] + 32 * MIB
         peak = by_round(c, "httpGet (Wine)", "maxrss")
         out.append(("download: peak memory / (body + 32 MiB)", [peak[r] / budget for r in peak], 1.0, "le"))
@@ -117,6 +121,7 @@ def tables(d):
            "Wine write floor": "inside the program (write only)",
            "httpGet (Wine)": "inside the program: httpGet only",
            "WinHTTP floor (Wine)": "inside the program: WinHttpOpen to last byte",
+           "WinHTTP floor keeping the body (Wine)": "inside the program: WinHttpOpen to last byte",
            "WinHTTP manifest fetch": "inside the program: WinHttpOpen to last byte",
            "game.exe up to date": "host: start of `wine game.exe` to launch_report.json",
            "wine empty.exe": "host: whole `wine` process"}
@@ -124,7 +129,8 @@ def tables(d):
         for name, rows in cases.items():
             s = [r["seconds"] for r in rows]
             lines.append("| %s | %s | %s | %s | %s |" % (group, name, fmt_s(min(s)), fmt_s(statistics.median(s)),
-                                                       how.get(name, "host: whole process")))
+                                                       "inside the program: WinHttpOpen to last byte"
+                                                       if group == "anatomy" else how.get(name, "host: whole process")))
     c = res.get("download")
     if c:
         lines.append("")
@@ -132,6 +138,26 @@ def tables(d):
             "%s %.0f (best) / %.0f (median)" % (n, d["body_bytes"] / 1e6 / min(r["seconds"] for r in rows),
                                                  d["body_bytes"] / 1e6 / statistics.median(r["seconds"] for r in rows))
             for n, rows in c.items()) + ".")
+    c = res.get("anatomy")
+    if c:
+        lines.append("")
+        lines.append("### Where the download's time goes (Wine)")
+        lines.append("")
+        lines.append("`winhttp_variants.exe`: the floor's loop with one thing changed at a time; medians over "
+                     "the rounds, in seconds, with the time inside `WinHttpQueryDataAvailable` (waiting for "
+                     "the next TLS record), inside `WinHttpReadData`, and in the copy. Ratio: the floor's "
+                     "throughput over the variant's, in the same round (as the download target is taken).")
+        lines.append("")
+        lines.append("| variant | total | in QueryDataAvailable | in ReadData | in copy | floor / variant, median |")
+        lines.append("|---|---:|---:|---:|---:|---:|")
+        floor = by_round(c, "floor")
+        for name, rows in c.items():
+            mine = by_round(c, name)
+            rel = [floor[r] / mine[r] for r in mine if r in floor]
+            lines.append("| %s | %.3f | %.3f | %.3f | %.3f | %.2f |" % (
+                name, statistics.median(r["seconds"] for r in rows), statistics.median(r["query"] for r in rows),
+                statistics.median(r["read"] for r in rows), statistics.median(r["copy"] for r in rows),
+                statistics.median(rel) if rel else float("nan")))
     lines.append("")
     lines.append("### Memory of the launcher's code under Wine (MiB)")
     lines.append("")

@@ -1,38 +1,45 @@
 // The floor of WinHTTP here: one plain GET read in the simplest way, each piece the
 // stack has ready read into one fixed buffer and dropped. Times the whole fetch, from
-// WinHttpOpen to the last byte.
+// WinHttpOpen to the last byte. With --keep, each piece is also appended to a vector
+// sized once from Content-Length: the least any client that keeps the body must do.
 #include <windows.h>
 #include <winhttp.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <vector>
 
+#include "bench_url.h"
 #include "bench_win.h"
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: winhttp_floor URL\n");
+    const bool keep = argc == 3 && std::wcscmp(argv[2], L"--keep") == 0;
+    if (argc != 2 && !keep) {
+        std::fprintf(stderr, "usage: winhttp_floor URL [--keep]\n");
         return 2;
     }
     const double t0 = benchNow();
-    URL_COMPONENTS parts = {};
-    parts.dwStructSize = sizeof(parts);
-    parts.dwHostNameLength = static_cast<DWORD>(-1);
-    parts.dwUrlPathLength = static_cast<DWORD>(-1);
-    if (!WinHttpCrackUrl(argv[1], 0, 0, &parts)) return 3;
-    std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-    std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
+    BenchUrl url;
+    if (!benchCrackUrl(argv[1], url)) return 3;
     HINTERNET session = WinHttpOpen(L"floor", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-    HINTERNET connection = WinHttpConnect(session, host.c_str(), parts.nPort, 0);
-    HINTERNET request = WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr,
+    HINTERNET connection = WinHttpConnect(session, url.host.c_str(), url.port, 0);
+    HINTERNET request = WinHttpOpenRequest(connection, L"GET", url.path.c_str(), nullptr,
                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                           parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
+                                           url.secure ? WINHTTP_FLAG_SECURE : 0);
     if (!request || !WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                                         WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
         !WinHttpReceiveResponse(request, nullptr)) {
         std::printf("{\"ok\": false, \"error\": %lu}\n", GetLastError());
         return 1;
+    }
+    std::vector<unsigned char> body;
+    if (keep) {
+        wchar_t length[32] = {};
+        DWORD size = sizeof(length);
+        if (WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
+                                length, &size, WINHTTP_NO_HEADER_INDEX))
+            body.reserve(static_cast<std::size_t>(std::wcstoull(length, nullptr, 10)));
     }
     std::vector<unsigned char> buffer(524288);
     unsigned long long total = 0;
@@ -46,6 +53,7 @@ int wmain(int argc, wchar_t** argv) {
                              available < buffer.size() ? available : static_cast<DWORD>(buffer.size()),
                              &got))
             return 5;
+        if (keep) body.insert(body.end(), buffer.data(), buffer.data() + got);
         total += got;
         ++reads;
     }
