@@ -110,7 +110,8 @@ public:
             begin(step);
             break;
         case FileStep::Kind::Write:
-            if (file_ && !writeAll(file_.get(), step.bytes.data(), step.bytes.size())) entryFailed_ = true;
+            if (file_ && !entryFailed_ && !writeAll(file_.get(), step.bytes.data(), step.bytes.size()))
+                entryFailed_ = true;
             break;
         case FileStep::Kind::EndFile:
             end(step);
