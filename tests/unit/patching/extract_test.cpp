@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "common/text.h"
 #include "launcher/catalogue.h"
 #include "patching/extract.h"
+#include "support/zip_writer.h"
 #include "unit/patching/patching_support.h"
 
 namespace {
@@ -145,6 +147,66 @@ TEST_F(Extraction, TheLaterOfTwoEntriesForOneTargetWins) {
     const std::map<std::string, std::string> expected = {{"dup.txt", "second\n"},
                                                          {"sub\\x.txt", "backslash\n"}};
     EXPECT_EQ(files(), expected);
+}
+
+// Bytes that differ from one position to the next, so a piece written twice, dropped or
+// out of order shows.
+std::string patterned(std::size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    std::uint32_t state = seed * 2654435761u + 1;
+    for (char& c : bytes) {
+        state = state * 1103515245u + 12345u;
+        c = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+std::vector<unsigned char> asBytes(const std::string& s) { return {s.begin(), s.end()}; }
+
+// Names and sizes only: a failure must not print megabytes.
+std::string describe(const std::map<std::string, std::string>& files) {
+    std::string text;
+    for (const auto& [name, bytes] : files) text += name + " (" + std::to_string(bytes.size()) + " bytes) ";
+    return text;
+}
+
+// Entries of several write batches, between small ones, with the large one's CRC wrong
+// on request: a file is handed to the writing side in pieces, and the last piece decides.
+class LargeEntries : public Extraction {
+protected:
+    std::vector<unsigned char> archive(bool corruptLarge) const {
+        return zipWithStoredEntries({{"small1.txt", asBytes(small1_)},
+                                     {"big/large.bin", asBytes(large_), corruptLarge},
+                                     {"small2.txt", asBytes(small2_)},
+                                     {"big/exact.bin", asBytes(exact_)}});
+    }
+    const std::string small1_ = "first small file\n";
+    const std::string large_ = patterned((9u << 20) + 123, 1);
+    const std::string small2_ = "second small file\n";
+    const std::string exact_ = patterned(4u << 20, 2);
+};
+
+TEST_F(LargeEntries, AreWrittenWholeAndInOrder) {
+    ASSERT_TRUE(extractPatchArchive(archive(false), root_));
+    const std::map<std::string, std::string> expected = {
+        {"small1.txt", small1_}, {"big\\large.bin", large_}, {"small2.txt", small2_},
+        {"big\\exact.bin", exact_}};
+    const std::map<std::string, std::string> found = files();
+    EXPECT_TRUE(found == expected) << describe(found);
+}
+
+TEST_F(LargeEntries, ADamagedOneLeavesNoFileOrTheOldOne) {
+    EXPECT_FALSE(extractPatchArchive(archive(true), root_));
+    std::map<std::string, std::string> expected = {
+        {"small1.txt", small1_}, {"small2.txt", small2_}, {"big\\exact.bin", exact_}};
+    std::map<std::string, std::string> found = files();
+    EXPECT_TRUE(found == expected) << describe(found);
+
+    putFile(L"big\\large.bin", "the installed, good large.bin");
+    EXPECT_FALSE(extractPatchArchive(archive(true), root_));
+    expected["big\\large.bin"] = "the installed, good large.bin";
+    found = files();
+    EXPECT_TRUE(found == expected) << describe(found);
 }
 
 TEST_F(Extraction, GoodEntriesReplaceExistingFilesWithoutLeftovers) {

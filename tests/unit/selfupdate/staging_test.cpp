@@ -13,7 +13,7 @@
 #include "support/child.h"
 #include "unit/selfupdate/files.h"
 #include "unit/selfupdate/updater_recorder.h"
-#include "unit/selfupdate/zip_writer.h"
+#include "support/zip_writer.h"
 
 namespace {
 

@@ -1,10 +1,18 @@
-// A minimal zip writer for the staging tests: one entry, stored or deflated, with the
-// sizes and CRC-32 a real archiver would write (or a wrong CRC on request).
+// A minimal zip writer for the tests: stored or deflated entries, with the sizes and
+// CRC-32 a real archiver would write (or a wrong CRC on request).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+struct StoredEntry {
+    std::string name;
+    std::vector<unsigned char> data;
+    bool corruptCrc = false;
+};
+
+std::vector<unsigned char> zipWithStoredEntries(const std::vector<StoredEntry>& entries);
 
 std::vector<unsigned char> zipWithStoredEntry(const std::string& name,
                                               const std::vector<unsigned char>& data,

@@ -1,4 +1,4 @@
-#include "unit/selfupdate/zip_writer.h"
+#include "support/zip_writer.h"
 
 #include <zlib.h>
 
@@ -39,34 +39,41 @@ void putCommonFields(std::vector<unsigned char>& out, const EntryRecord& entry) 
     put16(out, 0);  // extra
 }
 
-// Local header, data, central directory with one record, end record.
-std::vector<unsigned char> singleEntryArchive(const EntryRecord& entry,
-                                              const std::vector<unsigned char>& payload) {
+// Local headers and data, the central directory, the end record.
+std::vector<unsigned char> archiveOf(const std::vector<EntryRecord>& entries,
+                                     const std::vector<std::vector<unsigned char>>& payloads) {
     std::vector<unsigned char> out;
-    put32(out, 0x04034B50);
-    put16(out, 20);  // version needed
-    putCommonFields(out, entry);
-    out.insert(out.end(), entry.name.begin(), entry.name.end());
-    out.insert(out.end(), payload.begin(), payload.end());
+    std::vector<std::uint32_t> offsets;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        offsets.push_back(static_cast<std::uint32_t>(out.size()));
+        put32(out, 0x04034B50);
+        put16(out, 20);  // version needed
+        putCommonFields(out, entries[i]);
+        out.insert(out.end(), entries[i].name.begin(), entries[i].name.end());
+        out.insert(out.end(), payloads[i].begin(), payloads[i].end());
+    }
 
     const std::uint32_t centralOffset = static_cast<std::uint32_t>(out.size());
-    put32(out, 0x02014B50);
-    put16(out, 20);  // version made by
-    put16(out, 20);  // version needed
-    putCommonFields(out, entry);
-    put16(out, 0);  // comment
-    put16(out, 0);  // disk
-    put16(out, 0);  // internal attributes
-    put32(out, 0);  // external attributes
-    put32(out, 0);  // local header offset
-    out.insert(out.end(), entry.name.begin(), entry.name.end());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        put32(out, 0x02014B50);
+        put16(out, 20);  // version made by
+        put16(out, 20);  // version needed
+        putCommonFields(out, entries[i]);
+        put16(out, 0);  // comment
+        put16(out, 0);  // disk
+        put16(out, 0);  // internal attributes
+        put32(out, 0);  // external attributes
+        put32(out, offsets[i]);
+        out.insert(out.end(), entries[i].name.begin(), entries[i].name.end());
+    }
     const std::uint32_t centralSize = static_cast<std::uint32_t>(out.size()) - centralOffset;
 
+    const std::uint32_t count = static_cast<std::uint32_t>(entries.size());
     put32(out, 0x06054B50);
     put16(out, 0);
     put16(out, 0);
-    put16(out, 1);
-    put16(out, 1);
+    put16(out, count);
+    put16(out, count);
     put32(out, centralSize);
     put32(out, centralOffset);
     put16(out, 0);
@@ -75,14 +82,24 @@ std::vector<unsigned char> singleEntryArchive(const EntryRecord& entry,
 
 }  // namespace
 
+std::vector<unsigned char> zipWithStoredEntries(const std::vector<StoredEntry>& entries) {
+    std::vector<EntryRecord> records;
+    std::vector<std::vector<unsigned char>> payloads;
+    for (const StoredEntry& entry : entries) {
+        std::uint32_t crc = static_cast<std::uint32_t>(
+            crc32(0L, entry.data.data(), static_cast<uInt>(entry.data.size())));
+        if (entry.corruptCrc) crc ^= 0x00010000;
+        const std::uint32_t size = static_cast<std::uint32_t>(entry.data.size());
+        records.push_back({entry.name, 0, crc, size, size});
+        payloads.push_back(entry.data);
+    }
+    return archiveOf(records, payloads);
+}
+
 std::vector<unsigned char> zipWithStoredEntry(const std::string& name,
                                               const std::vector<unsigned char>& data,
                                               bool corruptCrc) {
-    std::uint32_t crc = static_cast<std::uint32_t>(
-        crc32(0L, data.data(), static_cast<uInt>(data.size())));
-    if (corruptCrc) crc ^= 0x00010000;
-    const std::uint32_t size = static_cast<std::uint32_t>(data.size());
-    return singleEntryArchive({name, 0, crc, size, size}, data);
+    return zipWithStoredEntries({{name, data, corruptCrc}});
 }
 
 std::vector<unsigned char> zipWithDeflatedZeros(const std::string& name, std::uint32_t size) {
@@ -109,6 +126,5 @@ std::vector<unsigned char> zipWithDeflatedZeros(const std::string& name, std::ui
         } while (stream.avail_out == 0);
     } while (flush != Z_FINISH);
     deflateEnd(&stream);
-    return singleEntryArchive({name, 8, crc, static_cast<std::uint32_t>(compressed.size()), size},
-                              compressed);
+    return archiveOf({{name, 8, crc, static_cast<std::uint32_t>(compressed.size()), size}}, {compressed});
 }
