@@ -98,7 +98,7 @@ public:
     ~EntryWriter() {
         if (!file_) return;
         file_.reset();
-        DeleteFileW((aside_ ? replacementPathFor(target_) : target_).c_str());
+        DeleteFileW(written_.c_str());
     }
 
     void run(FileStep& step) {
@@ -132,13 +132,13 @@ private:
         dosDate_ = step.dosDate;
         dosTime_ = step.dosTime;
         entryFailed_ = false;
-        aside_ = false;
-        file_ = createEntryFile(target_, CREATE_NEW);
+        written_ = target_;
+        file_ = createEntryFile(written_, CREATE_NEW);
         if (file_) return;
         const DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return;
-        aside_ = true;
-        file_ = createEntryFile(replacementPathFor(target_), CREATE_ALWAYS);
+        written_ = replacementPathFor(target_);
+        file_ = createEntryFile(written_, CREATE_ALWAYS);
     }
 
     // Everything before the last piece is already on disk; the last piece is written
@@ -148,16 +148,16 @@ private:
             ++failedEntries_;
             return;
         }
-        const std::wstring written = aside_ ? replacementPathFor(target_) : target_;
         const bool complete = step.inflated && !entryFailed_ &&
                               writeAll(file_.get(), step.bytes.data(), step.bytes.size());
         if (complete) stampModificationTime(file_.get(), dosDate_, dosTime_);
         file_.reset();
+        const bool aside = written_ != target_;
         if (!complete) {
-            DeleteFileW(written.c_str());
+            DeleteFileW(written_.c_str());
             ++failedEntries_;
-        } else if (aside_ && !MoveFileExW(written.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            DeleteFileW(written.c_str());
+        } else if (aside && !MoveFileExW(written_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            DeleteFileW(written_.c_str());
             ++failedEntries_;
         } else {
             ++extractedEntries_;
@@ -167,10 +167,10 @@ private:
     BatchPool& pool_;
     UniqueHandle file_;
     std::wstring target_;
+    std::wstring written_;  // the target itself, or the copy beside it
     std::uint16_t dosDate_ = 0;
     std::uint16_t dosTime_ = 0;
     bool entryFailed_ = false;
-    bool aside_ = false;
     std::int32_t extractedEntries_ = 0;
     std::int32_t failedEntries_ = 0;
 };
