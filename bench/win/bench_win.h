@@ -5,9 +5,8 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -24,16 +23,7 @@ inline double benchNow() {
 
 struct BenchMemory {
     double workingSet = 0, peakWorkingSet = 0, pagefile = 0, peakPagefile = 0;
-    // From the kernel's own record of the Wine process (Z:\proc\self\status):
-    // resident now and its high-water mark.
-    double vmRss = 0, vmHwm = 0;
 };
-
-inline double benchStatusField(const std::string& text, const char* name) {
-    const std::size_t at = text.find(name);
-    if (at == std::string::npos) return 0;
-    return std::strtod(text.c_str() + at + std::strlen(name), nullptr) * 1024.0;
-}
 
 inline BenchMemory benchMemory() {
     PROCESS_MEMORY_COUNTERS counters = {};
@@ -44,17 +34,6 @@ inline BenchMemory benchMemory() {
         m.peakWorkingSet = static_cast<double>(counters.PeakWorkingSetSize);
         m.pagefile = static_cast<double>(counters.PagefileUsage);
         m.peakPagefile = static_cast<double>(counters.PeakPagefileUsage);
-    }
-    HANDLE status = CreateFileW(L"Z:\\proc\\self\\status", GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (status != INVALID_HANDLE_VALUE) {
-        char buffer[8192] = {};
-        DWORD got = 0;
-        ReadFile(status, buffer, sizeof(buffer) - 1, &got, nullptr);
-        CloseHandle(status);
-        const std::string text(buffer, got);
-        m.vmRss = benchStatusField(text, "VmRSS:");
-        m.vmHwm = benchStatusField(text, "VmHWM:");
     }
     return m;
 }
@@ -80,7 +59,6 @@ inline bool benchReadFile(const std::wstring& path, std::vector<unsigned char>& 
 }
 
 inline void benchPrintMemory(const char* prefix, const BenchMemory& m) {
-    std::printf("\"%s_ws\": %.0f, \"%s_peak_ws\": %.0f, \"%s_pf\": %.0f, \"%s_peak_pf\": %.0f, "
-                "\"%s_rss\": %.0f, \"%s_hwm\": %.0f", prefix, m.workingSet, prefix, m.peakWorkingSet, prefix,
-                m.pagefile, prefix, m.peakPagefile, prefix, m.vmRss, prefix, m.vmHwm);
+    std::printf("\"%s_ws\": %.0f, \"%s_peak_ws\": %.0f, \"%s_pf\": %.0f, \"%s_peak_pf\": %.0f", prefix,
+                m.workingSet, prefix, m.peakWorkingSet, prefix, m.pagefile, prefix, m.peakPagefile);
 }

@@ -57,7 +57,7 @@ int wmain(int argc, wchar_t** argv) {
     makeFolders(root, made);
     std::size_t files = 0;
     for (const Item& item : items) {
-        makeFolders(item.folder ? item.path : item.path, made);
+        makeFolders(item.path, made);
         if (item.folder) continue;
         HANDLE file = CreateFileW(item.path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
